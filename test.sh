@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs what is missing, then builds and runs every test twice:
+# a normal build and one with AddressSanitizer + UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")"
+./scripts/install-deps
+
+jobs=$(nproc 2>/dev/null || echo 2)
+export QT_QPA_PLATFORM=offscreen
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0:abort_on_error=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+
+run_build() {
+  local dir=$1; shift
+  echo "== $dir: configure and build"
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake --build "$dir" -j"$jobs"
+  echo "== $dir: tests"
+  (cd "$dir" && ctest --output-on-failure -j"$jobs")
+}
+
+run_build build
+run_build build-asan -DORINEL_SANITIZE=ON
+if [ -x scripts/tsan-tests ]; then
+  scripts/tsan-tests
+fi
