@@ -7,6 +7,7 @@
 #include <unistd.h>
 #include <thread>
 
+#include "TempDir.h"
 #include "utility/File.h"
 #include "utility/log.h"
 #include "utility/text.h"
@@ -14,18 +15,6 @@
 using tf::File;
 using tf::String;
 
-namespace {
-
-struct TempDir {
-    std::string path;
-    TempDir() {
-        char tmpl[] = "/tmp/orinel-test-XXXXXX";
-        path = mkdtemp(tmpl);
-    }
-    ~TempDir() { std::system(("rm -rf '" + path + "'").c_str()); }
-};
-
-}  // namespace
 
 TEST(FileTest, FlagsAreFixedWhenMade) {
     TempDir tmp;
