@@ -1,0 +1,33 @@
+#include "readers/BaseReader.h"
+
+#include <stdexcept>
+
+#include "readers/HTMLReader.h"
+
+namespace tf {
+
+std::string BaseReader::default_title() {
+    return "untitled_" + std::to_string(filename.size());
+}
+
+std::string BaseReader::default_coverpage() {
+    // Two virtual calls on purpose: the concrete reader's title as heading and as text.
+    std::string page = "<html><body><h1>";
+    page += get_title();
+    page += "</h1><p>";
+    page += get_title();
+    page += "</p></body></html>";
+    return page;
+}
+
+BaseReader* BaseReader::create(const std::string& format) {
+    if (format == "html")
+        return new HTMLReader();
+    throw std::invalid_argument("incorrect format name");
+}
+
+std::unique_ptr<BaseReader> BaseReader::create_smart(const std::string& format) {
+    return std::unique_ptr<BaseReader>(create(format));
+}
+
+} // namespace tf
