@@ -1,0 +1,351 @@
+#include "src/DataHelper.h"
+
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <unistd.h>
+
+#include <openssl/evp.h>
+
+#include "utility/DataStore.h"
+#include "utility/File.h"
+#include "utility/Image.h"
+#include "utility/log.h"
+#include "utility/text.h"
+
+namespace tf {
+
+const String DataHelper::APPDIR = String("OrinelReader");
+
+namespace {
+
+const char* const kCreateFiles =
+    "CREATE TABLE  IF NOT EXISTS \"files\" (\n"
+    "\t\"id\"\tINTEGER PRIMARY KEY AUTOINCREMENT,\n"
+    "\t\"filename\"\tTEXT UNIQUE,\n"
+    "\t\"format\"\tTEXT,\n"
+    "\t\"cover\"\tTEXT,\n"
+    "\t\"title\"\tTEXT,\n"
+    "\t\"read_uri\"\tTEXT,\n"
+    "\t\"read_pos\"\tINTEGER,\n"
+    "\t\"zoom_level\"\tINTEGER,\n"
+    "\t\"created\"\tINTEGER\n"
+    ")";
+
+const char* const kInsertFile = "INSERT INTO files (filename, title, cover) VALUES(?, ?, ?)";
+const char* const kDeleteFile = "DELETE FROM files WHERE filename=?";
+const char* const kDeleteAll = "DELETE FROM files WHERE 1";
+const char* const kSelectState = "SELECT read_uri, read_pos, zoom_level FROM files WHERE filename=?";
+const char* const kUpdateState = "UPDATE files SET read_uri=?, read_pos=?, zoom_level=? WHERE filename = ?";
+const char* const kSelectHome =
+    "SELECT id, filename, cover, title, format\t\t\t\t\t\t\t\t FROM files ORDER BY id DESC LIMIT 100";
+
+const char* const kCmdPrefix = "cmd://";
+const char* const kPlaceholderCover = "content://cover.png";
+
+// A thumbnail wider than this many times its height shows nothing useful and
+// would cost a large bitmap for a banner-shaped picture.
+const int kMaxThumbnailAspect = 8;
+
+// Paths and titles arrive widened byte by byte, and str() gives the bytes
+// back. A text holding code units above 255 was never bytes: it goes in as
+// UTF-8 rather than with those units replaced.
+std::string to_bytes(const String& text) {
+    for (wchar_t c : text) {
+        if (static_cast<unsigned long>(c) > 255)
+            return text.utf8();
+    }
+    return text.str();
+}
+
+std::string md5_hex(const std::string& bytes) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_md5(), nullptr) != 1) {
+        TF_LOG(LOG_ERROR, "MD5 digest failed");
+        return std::string();
+    }
+    static const char hex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(length * 2);
+    for (unsigned int i = 0; i < length; ++i) {
+        out.push_back(hex[digest[i] >> 4]);
+        out.push_back(hex[digest[i] & 15]);
+    }
+    return out;
+}
+
+// Text for XML content and attribute values. Control characters that XML
+// does not allow become spaces, so a title from a book cannot break the page.
+void append_escaped(std::string& out, const std::string& text) {
+    for (char c : text) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        case '\'': out += "&#39;"; break;
+        default:
+            if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r')
+                out.push_back(' ');
+            else
+                out.push_back(c);
+        }
+    }
+}
+
+bool is_utf8_continuation(char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+}
+
+// shortify() that never cuts a UTF-8 character in two: the head ends and the
+// tail starts on character boundaries, so either may come out a little shorter.
+std::string shorten(const std::string& text, unsigned limit) {
+    if (text.size() <= limit)
+        return text;
+    size_t half = limit / 2;
+    size_t head = half;
+    while (head > 0 && is_utf8_continuation(text[head]))
+        --head;
+    size_t tail = text.size() - half;
+    while (tail < text.size() && is_utf8_continuation(text[tail]))
+        ++tail;
+    return text.substr(0, head) + ".." + text.substr(tail);
+}
+
+const std::string& column(const DataStore::Row& row, const char* name) {
+    static const std::string none;
+    auto it = row.find(name);
+    return it == row.end() ? none : it->second;
+}
+
+} // namespace
+
+DataHelper::DataHelper() : root(String(File::home() + File::separator + APPDIR)) {
+    File folder(root);
+    if (!folder.exist() && !folder.makedir())
+        TF_LOG(LOG_ERROR, "Could not create the data folder: " << root.str());
+
+    std::string path = String(root + File::separator + String("data.db")).str();
+    store = new DataStore(path);
+    available = store->isOpen() && store->createTable(kCreateFiles);
+    if (!available) {
+        // Closing keeps SQLite from ever writing to a file it could not read.
+        store->close();
+        TF_LOG(LOG_ERROR, "The library is not available, books open without it: " << path);
+    }
+}
+
+DataHelper::~DataHelper() {
+    delete store;
+}
+
+std::string DataHelper::getHomePage() {
+    DataStore::Rows rows;
+    if (available)
+        store->getQuery(kSelectHome, rows);
+
+    std::string page;
+    page.reserve(512 + rows.size() * 512);
+    page += "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n";
+    page += "<html xmlns=\"http://www.w3.org/1999/xhtml\" xml:lang=\"en\">\n";
+    page += "<body><h2>Orinel Reader for eBooks</h2><p>EPUB, HTML, FB2</p>";
+    page += "<table border=\"0\" style=\"width:95%\">\n";
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const DataStore::Row& row = rows[i];
+        const std::string& filename = column(row, "filename");
+        const std::string& cover = column(row, "cover");
+        // url_encode leaves only letters, digits and "-_.~/%", which need no XML escaping.
+        std::string link = url_encode(filename);
+
+        if (i % 3 == 0)
+            page += "<tr>";
+        page += "<td style=\"padding:10px;\">";
+        page += "<img alt=\"cover image\" src=\"";
+        append_escaped(page, cover.empty() ? std::string(kPlaceholderCover) : cover);
+        page += "\" />";
+        page += "<p><strong>";
+        append_escaped(page, shorten(column(row, "title"), 100));
+        page += "</strong>";
+        page += "<br/><i>";
+        append_escaped(page, shorten(filename, 25));
+        page += "</i>";
+        page += "<br/><a href=\"" + link + "\">Open</a> | <a href=\"cmd://delete?file=" + link +
+                "\">Remove</a></p>";
+        page += "</td>";
+        if ((i + 1) % 3 == 0)
+            page += "</tr>\n";
+    }
+    if (rows.size() % 3 != 0)
+        page += "</tr>";
+    if (!rows.empty())
+        page += "<tr><td><a href=\"cmd://delete_all\">Remove All</a></td></tr>";
+    page += "</table></body></html>";
+    return page;
+}
+
+bool DataHelper::addNewFile(const String& filename, const String& title, const String& cover) {
+    if (!available)
+        return false;
+    std::string name = to_bytes(filename);
+    if (name.empty()) {
+        TF_LOG(LOG_ERROR, "A book without a file name is not recorded");
+        return false;
+    }
+    std::string coverPath = File(cover).exist() ? to_bytes(cover) : std::string();
+    return store->save(kInsertFile, {name, to_bytes(title), coverPath});
+}
+
+bool DataHelper::removeFile(const String& filename) {
+    return available && store->save(kDeleteFile, {to_bytes(filename)});
+}
+
+bool DataHelper::removeFileAll() {
+    return available && store->save(kDeleteAll, {});
+}
+
+bool DataHelper::fetchReadState(const String& filename, String& address, int& position, int& zoom) {
+    if (!available)
+        return false;
+    DataStore::Rows rows;
+    store->getQuery(kSelectState, {to_bytes(filename)}, rows);
+    if (rows.empty())
+        return false;
+    const DataStore::Row& row = rows.front();
+    const std::string& uri = column(row, "read_uri");
+    if (uri.empty())
+        return false;
+    address = String(uri);
+    position = str2int(column(row, "read_pos").c_str());
+    zoom = str2int(column(row, "zoom_level").c_str());
+    return true;
+}
+
+bool DataHelper::saveReadState(const String& filename, const String& address, int position, int zoom) {
+    if (address.empty() || address == String("epub://") || address == filename)
+        return false;
+    if (!available)
+        return false;
+    std::string executed;
+    bool ok = store->save(kUpdateState, {to_bytes(address), position, zoom, to_bytes(filename)}, &executed);
+    std::cout << executed << '\n' << "saveReadState=" << (ok ? 1 : 0) << std::endl;
+    return ok;
+}
+
+std::string DataHelper::createBookDirectory(const std::string& title) {
+    std::string digest = md5_hex(title);
+    if (digest.empty())
+        return std::string();
+    String directory(root + File::separator + String(digest));
+    File folder(directory);
+    if (!folder.exist() && !folder.makedir())
+        TF_LOG(LOG_ERROR, "Could not create the book folder: " << directory.str());
+    return directory.str();
+}
+
+bool DataHelper::iconFromData(FREE_IMAGE_FORMAT format, const unsigned char* data, int length, int height,
+                              const String& path) {
+    if (File(path).exist())
+        return true;
+    std::cout << "fif=" << static_cast<int>(format) << std::endl;
+    std::string target = to_bytes(path);
+    if (!data || length <= 0 || height <= 0) {
+        TF_LOG(LOG_WARN, "No cover picture for " << target);
+        return false;
+    }
+    // FreeImage only reads the bytes.
+    unsigned char* bytes = const_cast<unsigned char*>(data);
+    Image image(bytes, length, format);
+    // Names like "cover" or "COVER.JPG" do not tell the format; a wrong one does not decode.
+    if (image.isEmpty() && format != FIF_UNKNOWN)
+        image = Image(bytes, length, FIF_UNKNOWN);
+    if (image.isEmpty()) {
+        TF_LOG(LOG_WARN, "The cover picture could not be decoded for " << target);
+        return false;
+    }
+    double scaledWidth = image.width() * (static_cast<double>(height) / image.height());
+    if (scaledWidth > static_cast<double>(kMaxThumbnailAspect) * height)
+        image.setSize(kMaxThumbnailAspect * height, height);
+    else
+        image.setHeight(height);
+    if (image.isEmpty()) {
+        TF_LOG(LOG_WARN, "The cover picture could not be scaled for " << target);
+        return false;
+    }
+    // Written aside and renamed: a half-written file would pass for a finished
+    // thumbnail on every later call.
+    std::string partial = target + ".part" + std::to_string(static_cast<long>(::getpid()));
+    if (!image.writePNG(partial)) {
+        std::remove(partial.c_str());
+        TF_LOG(LOG_WARN, "Could not write the thumbnail " << target);
+        return false;
+    }
+    if (std::rename(partial.c_str(), target.c_str()) != 0) {
+        std::remove(partial.c_str());
+        TF_LOG(LOG_WARN, "Could not write the thumbnail " << target);
+        return false;
+    }
+    return true;
+}
+
+std::string DataHelper::addNewFont(const String& directory, const String& name, const std::string& data) {
+    std::string file = to_bytes(name);
+    // The name comes from a book: it must not lead out of the directory.
+    if (file.empty() || file == "." || file == ".." || file.find('/') != std::string::npos ||
+        file.find('\\') != std::string::npos) {
+        TF_LOG(LOG_ERROR, "Refusing the font file name \"" << file << "\"");
+        return std::string();
+    }
+    std::string path = to_bytes(directory) + "/" + file;
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (out)
+        out.write(data.data(), static_cast<std::streamsize>(data.size()));
+    if (!out) {
+        TF_LOG(LOG_ERROR, "Could not write the font file " << path);
+        return std::string();
+    }
+    return path;
+}
+
+DataHelper::HomeLink DataHelper::readHomeLink(const std::string& href, std::string& path) {
+    const std::string prefix(kCmdPrefix);
+    if (href.compare(0, prefix.size(), prefix) != 0) {
+        if (href.empty())
+            return LINK_NONE;
+        path = url_decode(href);
+        return LINK_OPEN;
+    }
+    std::string rest = href.substr(prefix.size());
+    size_t hash = rest.find('#');
+    if (hash != std::string::npos)
+        rest.erase(hash);
+    size_t mark = rest.find('?');
+    std::string command = rest.substr(0, mark);
+    if (command == "delete_all")
+        return LINK_REMOVE_ALL;
+    if (command != "delete" || mark == std::string::npos)
+        return LINK_NONE;
+
+    // The last "file" parameter counts, as with any address's query.
+    std::string file;
+    bool found = false;
+    std::string query = rest.substr(mark + 1);
+    size_t start = 0;
+    while (start <= query.size()) {
+        size_t end = query.find('&', start);
+        if (end == std::string::npos)
+            end = query.size();
+        std::string piece = query.substr(start, end - start);
+        if (piece.compare(0, 5, "file=") == 0) {
+            file = piece.substr(5);
+            found = true;
+        }
+        start = end + 1;
+    }
+    if (!found || file.empty())
+        return LINK_NONE;
+    path = url_decode(file);
+    return LINK_REMOVE;
+}
+
+} // namespace tf
