@@ -1,5 +1,6 @@
 #include "utility/Image.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <iostream>
@@ -38,6 +39,67 @@ FIBITMAP* toStandardBitmap(FIBITMAP* dib) {
 bool sizeAllowed(long long width, long long height) {
     return width > 0 && height > 0 && width <= INT_MAX && height <= INT_MAX &&
            width * height <= Image::kMaxPixels;
+}
+
+// The size a GIF claims: its logical screen and its first picture, which is
+// what gets allocated. False when the header is too short to tell.
+bool gifClaimedSize(const unsigned char* data, int size, long long& w, long long& h) {
+    auto u16 = [data](long p) { return static_cast<long long>(data[p] | (data[p + 1] << 8)); };
+    if (size < 13)
+        return false;
+    w = u16(6);
+    h = u16(8);
+    long pos = 13;
+    if (data[10] & 0x80)
+        pos += 3L * (1L << ((data[10] & 7) + 1));
+    while (pos < size) {
+        if (data[pos] == 0x2C) {  // image descriptor
+            if (pos + 9 > size)
+                return true;
+            w = std::max(w, u16(pos + 5));
+            h = std::max(h, u16(pos + 7));
+            return true;
+        }
+        if (data[pos] != 0x21)  // only extensions may come before the first picture
+            return true;
+        pos += 2;
+        while (pos < size && data[pos] != 0)
+            pos += data[pos] + 1;
+        ++pos;
+    }
+    return true;
+}
+
+// A few bytes can claim an enormous picture: learn its size before decoding
+// and refuse what is above the limit, or what cannot be measured beforehand.
+bool sizeCheckPasses(FREE_IMAGE_FORMAT fif, FIMEMORY* memory, const unsigned char* data, int size) {
+    long long w = 0, h = 0;
+    bool known = false;
+    if (fif == FIF_GIF) {
+        known = gifClaimedSize(data, size, w, h);
+    } else if (fif == FIF_KOALA) {
+        return true;  // always 320 x 200
+    } else if (FreeImage_FIFSupportsNoPixels(fif)) {
+        FreeImage_SeekMemory(memory, 0, SEEK_SET);
+        if (FIBITMAP* header = FreeImage_LoadFromMemory(fif, memory, FIF_LOAD_NOPIXELS)) {
+            w = FreeImage_GetWidth(header);
+            h = FreeImage_GetHeight(header);
+            FreeImage_Unload(header);
+            known = true;
+        }
+    } else {
+        TF_LOG(LOG_ERROR, "picture format " << FreeImage_GetFormatFromFIF(fif)
+                                            << " cannot be measured before decoding; refused");
+        return false;
+    }
+    if (!known)
+        return false;
+    if (!sizeAllowed(w, h)) {
+        TF_LOG(LOG_ERROR, "picture too large: " << w << "x" << h << ", limit " << Image::kMaxPixels
+                                                << " pixels");
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -99,20 +161,8 @@ bool Image::readImage(unsigned char* data, int size, FREE_IMAGE_FORMAT format) {
         fif = FreeImage_GetFileTypeFromMemory(m_memory, size);
 
     FIBITMAP* dib = nullptr;
-    bool allowed = fif != FIF_UNKNOWN && FreeImage_FIFSupportsReading(fif);
-    // A few bytes can claim an enormous picture: read the header alone first where we can.
-    if (allowed && FreeImage_FIFSupportsNoPixels(fif)) {
-        FreeImage_SeekMemory(m_memory, 0, SEEK_SET);
-        if (FIBITMAP* header = FreeImage_LoadFromMemory(fif, m_memory, FIF_LOAD_NOPIXELS)) {
-            long long w = FreeImage_GetWidth(header), h = FreeImage_GetHeight(header);
-            FreeImage_Unload(header);
-            if (!sizeAllowed(w, h)) {
-                TF_LOG(LOG_ERROR, "picture too large: " << w << "x" << h << ", limit " << kMaxPixels
-                                                        << " pixels");
-                allowed = false;
-            }
-        }
-    }
+    bool allowed = fif != FIF_UNKNOWN && FreeImage_FIFSupportsReading(fif) &&
+                   sizeCheckPasses(fif, m_memory, data, size);
     if (allowed) {
         FreeImage_SeekMemory(m_memory, 0, SEEK_SET);
         dib = FreeImage_LoadFromMemory(fif, m_memory, 0);
