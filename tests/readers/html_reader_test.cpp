@@ -24,7 +24,7 @@ std::string write_file(const std::string& path, const std::string& bytes) {
 } // namespace
 
 TEST(ReaderFactory, KnownWordsGiveTheirReader) {
-    for (const char* word : {"html"}) {
+    for (const char* word : {"fb2", "html"}) {
         SCOPED_TRACE(word);
         std::unique_ptr<tf::BaseReader> smart = tf::BaseReader::create_smart(word);
         ASSERT_TRUE(smart);

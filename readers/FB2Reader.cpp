@@ -1,0 +1,555 @@
+#include "readers/FB2Reader.h"
+
+#include <cerrno>
+#include <iconv.h>
+#include <vector>
+
+#include <rapidxml/rapidxml.hpp>
+
+#include "readers/xhtml/XmlDoc.h"
+#include "readers/xhtml/XmlNodeRef.h"
+#include "utility/ZipFile.h"
+#include "utility/log.h"
+#include "utility/text.h"
+
+namespace tf {
+
+namespace {
+
+using Node = rapidxml::xml_node<char>;
+using Attr = rapidxml::xml_attribute<char>;
+
+std::string name_of(const Node* node) {
+    return std::string(node->name(), node->name_size());
+}
+
+std::string name_of(const Attr* attr) {
+    return std::string(attr->name(), attr->name_size());
+}
+
+bool is_element(const Node* node) {
+    return node && node->type() == rapidxml::node_element;
+}
+
+// "name" alone, or "prefix:name" for one of the given non-empty prefixes.
+bool name_matches(const std::string& actual, const std::string& name, const std::string& prefix1,
+                  const std::string& prefix2) {
+    if (actual == name)
+        return true;
+    for (const std::string* prefix : {&prefix1, &prefix2}) {
+        if (!prefix->empty() && actual.size() == prefix->size() + 1 + name.size() &&
+            actual.compare(0, prefix->size(), *prefix) == 0 && actual[prefix->size()] == ':' &&
+            actual.compare(prefix->size() + 1, std::string::npos, name) == 0)
+            return true;
+    }
+    return false;
+}
+
+std::string local_name(const std::string& name) {
+    size_t colon = name.find(':');
+    return colon == std::string::npos ? name : name.substr(colon + 1);
+}
+
+// Attribute value by name, ASCII case ignored.
+std::string attribute_of(const Node* node, const std::string& name) {
+    for (const Attr* a = node->first_attribute(); a; a = a->next_attribute()) {
+        if (str2lower(name_of(a)) == str2lower(name))
+            return std::string(a->value(), a->value_size());
+    }
+    return "";
+}
+
+void escape_into(std::string& out, const char* text, size_t size, bool attribute) {
+    for (size_t i = 0; i < size; ++i) {
+        char c = text[i];
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"':
+            if (attribute) {
+                out += "&quot;";
+                break;
+            }
+            out += c;
+            break;
+        default: out += c;
+        }
+    }
+}
+
+std::string escape(const std::string& text, bool attribute = false) {
+    std::string out;
+    escape_into(out, text.data(), text.size(), attribute);
+    return out;
+}
+
+// The parser accepts names with bytes that would break the page's markup.
+std::string safe_name(std::string name) {
+    for (char& c : name) {
+        if (c == '<' || c == '>' || c == '&' || c == '"' || c == '\'' || c == '=' || c == '/')
+            c = '_';
+    }
+    return name;
+}
+
+bool is_zip(const std::string& bytes) {
+    return bytes.size() >= 4 && bytes[0] == 'P' && bytes[1] == 'K' &&
+           ((bytes[2] == 3 && bytes[3] == 4) || (bytes[2] == 5 && bytes[3] == 6));
+}
+
+// iconv from `encoding` to UTF-8; bytes the source encoding does not define
+// become U+FFFD. False when iconv does not know the encoding.
+bool convert_to_utf8(const std::string& encoding, const std::string& in, std::string& out) {
+    iconv_t cd = iconv_open("UTF-8", encoding.c_str());
+    if (cd == reinterpret_cast<iconv_t>(-1))
+        return false;
+    out.clear();
+    out.reserve(in.size() * 2);
+    std::vector<char> buffer(64 * 1024);
+    char* src = const_cast<char*>(in.data());
+    size_t src_left = in.size();
+    while (true) {
+        char* dst = buffer.data();
+        size_t dst_left = buffer.size();
+        size_t rc = iconv(cd, src_left ? &src : nullptr, src_left ? &src_left : nullptr, &dst, &dst_left);
+        out.append(buffer.data(), buffer.size() - dst_left);
+        if (rc != static_cast<size_t>(-1)) {
+            if (src_left == 0)
+                break;
+            continue;
+        }
+        if (errno == E2BIG)
+            continue;
+        // EILSEQ or EINVAL: a byte that means nothing in this encoding, or a cut sequence.
+        out += "\xEF\xBF\xBD";
+        ++src;
+        --src_left;
+    }
+    iconv_close(cd);
+    return true;
+}
+
+// Rewrites the encoding named by the XML declaration at the start of `text`.
+void redeclare_encoding(std::string& text, const std::string& encoding) {
+    size_t start = text.find("<?xml");
+    if (start == std::string::npos || start > 16)
+        return;
+    size_t end = text.find("?>", start);
+    size_t key = text.find("encoding", start);
+    if (end == std::string::npos || key == std::string::npos || key > end)
+        return;
+    size_t quote = text.find_first_of("\"'", key);
+    if (quote == std::string::npos || quote > end)
+        return;
+    size_t close = text.find(text[quote], quote + 1);
+    if (close == std::string::npos || close > end)
+        return;
+    text.replace(quote + 1, close - quote - 1, encoding);
+}
+
+// FictionBook names that an HTML parser takes for its own elements and would
+// swallow ("title" and "style" read their content as raw text), with the
+// page's stand-in for each.
+const char* html_stand_in(const std::string& local, const char** css_class) {
+    if (local == "title") {
+        *css_class = "title";
+        return "div";
+    }
+    if (local == "style") {
+        *css_class = "style";
+        return "span";
+    }
+    *css_class = nullptr;
+    return nullptr;
+}
+
+} // namespace
+
+FB2Reader::FB2Reader() : entry_name("home") {}
+
+FB2Reader::~FB2Reader() {
+    close();
+}
+
+const char* FB2Reader::page_style() {
+    return "div.title{display:block;font-weight:bold;font-size:1.4em;text-align:center;"
+           "margin:1em 0 0.6em 0;}"
+           "section div.title{font-size:1.25em;}"
+           "section section div.title{font-size:1.1em;}"
+           "div.title p{text-indent:0;margin:0.2em 0;}"
+           "subtitle{display:block;font-weight:bold;text-align:center;margin:0.8em 0;}"
+           "section{display:block;}"
+           "emphasis{font-style:italic;}"
+           "strong{font-weight:bold;}"
+           "strikethrough{text-decoration:line-through;}"
+           "code{font-family:monospace;}"
+           "empty-line{display:block;height:1em;}"
+           "poem{display:block;margin:1em 0 1em 2em;}"
+           "stanza{display:block;margin:0.6em 0;}"
+           "v{display:block;}"
+           "epigraph{display:block;margin:0.6em 0 0.6em 30%;font-style:italic;}"
+           "cite{display:block;margin:0.6em 2em;}"
+           "annotation{display:block;margin:0.6em 2em;}"
+           "text-author{display:block;text-align:right;font-style:italic;}"
+           "date{display:block;text-align:right;}";
+}
+
+bool FB2Reader::open(std::string path) {
+    // A reader opened twice must not keep the first book's tree or page.
+    close();
+    ns_prefix.clear();
+    fb_prefix.clear();
+
+    file_get_contents(path, content);
+    if (content.empty()) {
+        TF_LOG(LOG_ERROR, "empty file: " << path);
+        return false;
+    }
+    if (is_zip(content) && !unzip(path))
+        return false;
+
+    doc.reset(new XmlDoc(content));
+    root = doc->root_node();
+    if (root && !root->isEmpty()) {
+        std::string declared = doc->encoding();
+        std::string lower = str2lower(declared);
+        if (!declared.empty() && lower != "utf-8" && lower != "utf8") {
+            to_utf8(declared);
+            doc.reset(new XmlDoc(content));
+            root = doc->root_node();
+        }
+    }
+    if (!root || root->isEmpty()) {
+        TF_LOG(LOG_ERROR, "invalid FictionBook file: " << path);
+        return false;
+    }
+    std::string root_name = name_of(root->getNode());
+    if (root_name != "FictionBook") {
+        size_t colon = root_name.find(':');
+        if (colon == std::string::npos || root_name.substr(colon + 1) != "FictionBook") {
+            TF_LOG(LOG_ERROR, "invalid FictionBook file: " << path);
+            root = nullptr;  // parse() must not read another format's tree
+            return false;
+        }
+        fb_prefix = root_name.substr(0, colon);
+    }
+    // The first "xmlns:" declaration in document order decides.
+    for (const Attr* a = root->getNode()->first_attribute(); a; a = a->next_attribute()) {
+        std::string name = name_of(a);
+        if (name.size() > 6 && name.compare(0, 6, "xmlns:") == 0) {
+            ns_prefix = name.substr(6);
+            break;
+        }
+    }
+    filename = path;
+    return true;
+}
+
+bool FB2Reader::unzip(const std::string& path) {
+    ZipFile zip(ZipEntry::ZIP_READ);
+    if (!zip.open(path)) {
+        TF_LOG(LOG_ERROR, "cannot open zip archive: " << path << " (" << zip.getLastError() << ")");
+        content.clear();
+        return false;
+    }
+    zip.parse();
+    std::vector<std::string> books;
+    for (const std::string& name : zip.getNames()) {
+        std::string lower = str2lower(name);
+        size_t slash = lower.rfind('/');
+        std::string base = slash == std::string::npos ? lower : lower.substr(slash + 1);
+        // Skip the resource-fork copies that macOS archivers add beside the book.
+        if (!endsWith(lower, ".fb2") || beginsWith(lower, "__macosx/") || beginsWith(base, "._"))
+            continue;
+        books.push_back(name);
+    }
+    if (books.size() != 1) {
+        TF_LOG(LOG_ERROR, "zip archive holds " << books.size() << " .fb2 members, expected one: " << path);
+        content.clear();
+        return false;
+    }
+    std::string member;
+    if (zip.getEntryData(books[0], member) <= 0 || member.empty()) {
+        TF_LOG(LOG_ERROR, "cannot read " << books[0] << " from zip archive: " << path);
+        content.clear();
+        return false;
+    }
+    content.swap(member);
+    return true;
+}
+
+void FB2Reader::to_utf8(const std::string& declared) {
+    std::string converted;
+    if (!convert_to_utf8(declared, content, converted)) {
+        // The text stays as it is: readable in part rather than not at all.
+        TF_LOG(LOG_ERROR, "unknown encoding, text left as it is: " << declared);
+        return;
+    }
+    redeclare_encoding(converted, "UTF-8");
+    content.swap(converted);
+}
+
+std::unique_ptr<XmlNodeRef> FB2Reader::child(XmlNodeRef* parent, const std::string& name) {
+    Node* found = nullptr;
+    if (parent && !parent->isEmpty()) {
+        for (Node* n = parent->getNode()->first_node(); n; n = n->next_sibling()) {
+            if (is_element(n) && name_matches(name_of(n), name, ns_prefix, fb_prefix)) {
+                found = n;
+                break;
+            }
+        }
+    }
+    std::unique_ptr<XmlNodeRef> ref(new XmlNodeRef(doc.get()));
+    if (found)
+        ref->setXmlSource(found);
+    return ref;
+}
+
+bool FB2Reader::parse() {
+    body.reset();
+    description.reset();
+    page.clear();
+    page_built = false;
+    if (!root || root->isEmpty()) {
+        TF_LOG(LOG_ERROR, "no FictionBook file open");
+        return false;
+    }
+    description = child(root, "description");
+    if (description->isEmpty()) {
+        // Books from some libraries have none; their body is still readable.
+        TF_LOG(LOG_WARN, "no description element found");
+    }
+    // The main body is the one without a name ("notes" and "comments" are named).
+    Node* first = nullptr;
+    Node* main = nullptr;
+    for (Node* n = root->getNode()->first_node(); n; n = n->next_sibling()) {
+        if (!is_element(n) || !name_matches(name_of(n), "body", ns_prefix, fb_prefix))
+            continue;
+        if (!first)
+            first = n;
+        if (!n->first_attribute("name")) {
+            main = n;
+            break;
+        }
+    }
+    if (!first) {
+        TF_LOG(LOG_ERROR, "no body element found");
+        return false;
+    }
+    body.reset(new XmlNodeRef(doc.get()));
+    body->setXmlSource(main ? main : first);
+    return true;
+}
+
+pair_list_t FB2Reader::toc() {
+    return {{entry_name, entry_name}};
+}
+
+pair_list_t FB2Reader::spine() {
+    return {{entry_name, entry_name}};
+}
+
+std::string FB2Reader::entry_name_next(std::string name) {
+    return name.empty() ? spine().front().first : "";
+}
+
+std::string FB2Reader::entry_name_prev(std::string name) {
+    return name.empty() ? "" : spine().front().first;
+}
+
+std::string FB2Reader::get_title() {
+    std::unique_ptr<XmlNodeRef> title_info = child(description.get(), "title-info");
+    if (title_info->isEmpty()) {
+        TF_LOG(LOG_WARN, "no title-info element found");
+        return default_title();
+    }
+    std::unique_ptr<XmlNodeRef> book_title = child(title_info.get(), "book-title");
+    if (book_title->isEmpty()) {
+        TF_LOG(LOG_WARN, "no book-title element found");
+        return default_title();
+    }
+    Node* node = book_title->getNode();
+    std::string text(node->value(), node->value_size());
+    if (!text.empty())
+        return text;
+    std::unique_ptr<XmlNodeRef> annotation = child(title_info.get(), "annotation");
+    if (!annotation->isEmpty()) {
+        node = annotation->getNode();
+        text.assign(node->value(), node->value_size());
+        if (!text.empty())
+            return text;
+    }
+    return default_title();
+}
+
+bool FB2Reader::get_binary(const std::string& name, std::string& out, std::string& type) {
+    // An empty id never matches: "#" alone names the body page.
+    if (name.size() < 2 || name[0] != '#' || !root || root->isEmpty())
+        return false;
+    const std::string id = name.substr(1);
+    for (Node* n = root->getNode()->first_node(); n; n = n->next_sibling()) {
+        if (!is_element(n) || !name_matches(name_of(n), "binary", "", fb_prefix))
+            continue;
+        if (attribute_of(n, "id") != id)
+            continue;
+        type = attribute_of(n, "content-type");
+        out = "data64:" + type + ":";
+        out.append(n->value(), n->value_size());
+        return true;
+    }
+    return false;
+}
+
+std::string FB2Reader::get_entry(std::string name, std::string& out) {
+    std::string type;
+    if (get_binary(name, out, type))
+        return type;
+    if (!page_built)
+        build_page();
+    out = page;
+    return "html";
+}
+
+void FB2Reader::build_page() {
+    page_built = true;
+    std::string html = "<html xmlns:xlink=\"http://www.w3.org/1999/xlink\"><head><style type=\"text/css\">";
+    html += page_style();
+    html += "</style></head><body>";
+
+    const Node* top = body && !body->isEmpty() ? body->getNode() : nullptr;
+    // Walked without recursion: a book's nesting depth is not to be trusted.
+    const Node* n = top ? top->first_node() : nullptr;
+    auto tag_of = [this](const Node* element, const char** css_class) {
+        std::string name = name_of(element);
+        if (!fb_prefix.empty() && name.size() > fb_prefix.size() + 1 &&
+            name.compare(0, fb_prefix.size(), fb_prefix) == 0 && name[fb_prefix.size()] == ':')
+            name.erase(0, fb_prefix.size() + 1);
+        if (const char* stand_in = html_stand_in(name, css_class))
+            return std::string(stand_in);
+        return safe_name(name);
+    };
+    while (n) {
+        if (is_element(n)) {
+            // The parser drops white space that stands alone between two tags;
+            // between two inline elements it separates words, so keep one blank.
+            const Node* prev = n->previous_sibling();
+            const char* start = n->name();
+            if (is_element(prev) && start[-1] == '<' && is_space(start[-2]))
+                html += ' ';
+            const char* css_class = nullptr;
+            std::string tag = tag_of(n, &css_class);
+            html += '<';
+            html += tag;
+            std::vector<std::string> written;
+            if (css_class) {
+                html += " class=\"";
+                html += css_class;
+                html += '"';
+                written.push_back("class");
+            }
+            for (const Attr* a = n->first_attribute(); a; a = a->next_attribute()) {
+                std::string attr = name_of(a);
+                // The view knows pictures and links by "xlink:href", whatever
+                // prefix the book bound to XLink.
+                if (attr.find(':') != std::string::npos && local_name(attr) == "href")
+                    attr = "xlink:href";
+                attr = safe_name(attr);
+                bool repeated = false;
+                for (const std::string& w : written)
+                    repeated = repeated || w == attr;
+                if (repeated)
+                    continue;
+                written.push_back(attr);
+                html += ' ';
+                html += attr;
+                html += "=\"";
+                escape_into(html, a->value(), a->value_size(), true);
+                html += '"';
+            }
+            // Never "<x/>": an HTML parser keeps such an element open.
+            html += '>';
+            if (n->first_node()) {
+                n = n->first_node();
+                continue;
+            }
+            html += "</" + tag + ">";
+        } else if (n->type() == rapidxml::node_data || n->type() == rapidxml::node_cdata) {
+            escape_into(html, n->value(), n->value_size(), false);
+        }
+        // Next: the following sibling, or close the parents that have none.
+        while (n && !n->next_sibling()) {
+            n = n->parent();
+            if (n == top) {
+                n = nullptr;
+                break;
+            }
+            const char* css_class = nullptr;
+            html += "</" + tag_of(n, &css_class) + ">";
+        }
+        if (n)
+            n = n->next_sibling();
+    }
+    html += "</body></html>";
+    page.swap(html);
+}
+
+std::string FB2Reader::cover_reference(const char** missing) {
+    std::unique_ptr<XmlNodeRef> title_info = child(description.get(), "title-info");
+    if (title_info->isEmpty()) {
+        *missing = "no title-info element found";
+        return "";
+    }
+    std::unique_ptr<XmlNodeRef> coverpage = child(title_info.get(), "coverpage");
+    if (coverpage->isEmpty()) {
+        *missing = "no coverpage element found";
+        return "";
+    }
+    std::unique_ptr<XmlNodeRef> image = child(coverpage.get(), "image");
+    if (image->isEmpty()) {
+        *missing = "no image element found";
+        return "";
+    }
+    const Node* node = image->getNode();
+    std::string ref = attribute_of(node, "xlink:href");
+    if (ref.empty() && !ns_prefix.empty())
+        ref = attribute_of(node, ns_prefix + ":href");
+    // Any other prefix the book bound to XLink.
+    for (const Attr* a = node->first_attribute(); a && ref.empty(); a = a->next_attribute()) {
+        std::string name = name_of(a);
+        if (name.find(':') != std::string::npos && local_name(name) == "href")
+            ref.assign(a->value(), a->value_size());
+    }
+    return ref;
+}
+
+std::string FB2Reader::cover_page(std::string& cover_entry) {
+    const char* missing = nullptr;
+    std::string ref = cover_reference(&missing);
+    if (missing)
+        TF_LOG(LOG_WARN, missing);
+    if (ref.empty())
+        return default_coverpage();
+    std::string scratch, type;
+    if (!get_binary(ref, scratch, type)) {
+        // An image page for a picture that is not there would show nothing at all.
+        TF_LOG(LOG_WARN, "cover image not found: " << ref);
+        return default_coverpage();
+    }
+    cover_entry = ref;
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n<html><head><title>" + escape(get_title()) +
+           "</title></head><body><image style=\"height:500px\" xlink:href=\"" + escape(ref, true) +
+           "\" /></body></html>";
+}
+
+void FB2Reader::close() {
+    body.reset();
+    description.reset();
+    root = nullptr;
+    doc.reset();
+    content.clear();
+    page.clear();
+    page_built = false;
+}
+
+} // namespace tf
