@@ -1,0 +1,54 @@
+#include "engine-additions/TextRange.h"
+
+#include <utility>
+
+namespace tf {
+
+void create_range(const litehtml::element::ptr& el, text_range_t& ranges, int x, int y) {
+    if (!el)
+        return;
+    // An explicit stack: the walk must not add to the call depth a hostile
+    // nesting already costs the engine.
+    struct Item {
+        litehtml::element::ptr el;
+        int x, y;
+    };
+    std::vector<Item> stack;
+    stack.push_back({el, x, y});
+    while (!stack.empty()) {
+        Item item = std::move(stack.back());
+        stack.pop_back();
+        const auto display = item.el->get_display();
+        if (display == litehtml::display_none)
+            continue;
+        const litehtml::position& own = item.el->get_position();
+        if (display == litehtml::display_inline_text) {
+            if (item.el->is_visible())
+                ranges.emplace_back(item.el, litehtml::position(item.x + own.x, item.y + own.y, own.width, own.height));
+            continue;
+        }
+        const size_t count = item.el->get_children_count();
+        // Children go on the stack in reverse so they come off in document order.
+        for (size_t i = count; i-- > 0;) {
+            auto child = item.el->get_child(static_cast<int>(i));
+            if (child)
+                stack.push_back({std::move(child), item.x + own.x, item.y + own.y});
+        }
+    }
+}
+
+int create_range(const litehtml::document::ptr& doc, text_range_t& ranges) {
+    if (!doc || !doc->root())
+        return 0;
+    create_range(doc->root(), ranges, 0, 0);
+    return static_cast<int>(ranges.size());
+}
+
+std::string run_text(const TextNode& node) {
+    std::string text;
+    if (node.element)
+        node.element->get_text(text);
+    return text;
+}
+
+} // namespace tf

@@ -1,0 +1,441 @@
+#include "src/BookWidget.h"
+
+#include <algorithm>
+#include <exception>
+#include <utility>
+
+#include "readers/xhtml/XmlDoc.h"
+#include "utility/File.h"
+#include "utility/log.h"
+#include "utility/text.h"
+
+namespace tf {
+
+namespace {
+
+// The folder of an address, taken from its path alone: a "/" inside a
+// fragment or query must not move the root.
+String folderOf(const URI& uri, const String& separator) {
+    size_t scheme = uri.m_uri.find(L"://");
+    String bare = uri.m_path;
+    if (scheme != String::npos)
+        bare = String(uri.m_uri.substr(0, scheme + 3) + uri.m_path);
+    return URI(bare).parent(separator);
+}
+
+bool isPicture(int type) {
+    return type == URI::RT_JPG || type == URI::RT_PNG || type == URI::RT_GIF;
+}
+
+} // namespace
+
+BookWidget::BookWidget(int fontSize, const std::string& fontName)
+    : m_fontSize(fontSize), m_defaultFontSize(fontSize), m_fontName(fontName) {}
+
+BookWidget::~BookWidget() {
+    auto lock = lockDocument();
+    clearTextRangeLocked();
+}
+
+int BookWidget::get_default_font_size() const {
+    return m_fontSize.load();
+}
+
+const litehtml::tchar_t* BookWidget::get_default_font_name() const {
+    return m_fontName.c_str();
+}
+
+BaseReader* BookWidget::getReader() {
+    auto lock = lockReader();
+    return m_reader.get();
+}
+
+std::unique_lock<std::recursive_mutex> BookWidget::lockReader() const {
+    return std::unique_lock<std::recursive_mutex>(m_readerMutex);
+}
+
+bool BookWidget::isBook() const {
+    return m_bookLoaded.load();
+}
+
+bool BookWidget::takeBookLoaded() {
+    return m_bookLoaded.exchange(false);
+}
+
+bool BookWidget::isBookOpen() {
+    auto lock = lockReader();
+    return m_reader && m_reader->isOpen();
+}
+
+// ---- content lookup --------------------------------------------------------
+
+BaseReader* BookWidget::createReader(const std::string& format) {
+    return BaseReader::create(format);
+}
+
+String BookWidget::openBook(const URI& uri, int type, std::string& out, const String& folder) {
+    const char* format = type == URI::RT_EPUB ? "epub" : type == URI::RT_FB2 ? "fb2" : "html";
+    const std::string path = uri.m_path.str();
+    auto lock = lockReader();
+    if (m_reader) {
+        m_reader->close();
+        m_reader.reset();
+    }
+    try {
+        m_reader.reset(createReader(format));
+    } catch (const std::exception& e) {
+        TF_LOG(LOG_ERROR, "no reader for " << format << ": " << e.what());
+        return folder;
+    }
+    if (!m_reader)
+        return folder;
+    const bool ok = m_reader->open(path) && m_reader->parse();
+    switch (type) {
+    case URI::RT_EPUB:
+        if (!ok)
+            return folder;
+        m_bookLoaded = true;
+        note_book_opened();
+        loadEmbeddedFonts();
+        return String("epub://");
+    case URI::RT_FB2:
+        m_bookLoaded = true;
+        note_book_opened();
+        return String("fb2://");
+    default: {
+        // HTML and SVG files are their own cover page.
+        if (ok) {
+            std::string coverEntry;
+            out = m_reader->cover_page(coverEntry);
+        }
+        m_bookLoaded = true;
+        note_book_opened();
+        return folder;
+    }
+    }
+}
+
+String BookWidget::fetchEntry(const std::string& name, std::string& out, const String& root, const String& address) {
+    auto lock = lockReader();
+    if (!m_reader) {
+        TF_LOG(LOG_ERROR, "no book file is open: " << address.str());
+        return String();
+    }
+    m_reader->get_entry(name, out);
+    return root;
+}
+
+String BookWidget::uri_content(const String& address, std::string& out) {
+    TF_LOG(LOG_INFO, "uri=\"" << shortify(address.str(), 40) << "\"");
+    URI uri(address);
+    const int type = uri.rtype();
+    const std::string path = uri.m_path.str();
+
+    if (uri.is("file")) {
+        const String folder = folderOf(uri, File::separator);
+        switch (type) {
+        case URI::RT_HTML:
+        case URI::RT_FB2:
+        case URI::RT_SVG:
+        case URI::RT_EPUB:
+            // Only the page a load asks for opens a book; a style sheet or
+            // picture reference inside a page never replaces the open book.
+            if (is_page_lookup())
+                return openBook(uri, type, out, folder);
+            break;
+        case URI::RT_CSS:
+        case URI::RT_XML:
+        case URI::RT_JPG:
+        case URI::RT_PNG:
+        case URI::RT_GIF:
+            file_get_contents(path, out);
+            return folder;
+        default:
+            break;
+        }
+    } else if (uri.is("epub")) {
+        if (type == URI::RT_HTML || type == URI::RT_SVG) {
+            // SVG documents may stand in the reading order as chapters.
+            String root = path.find('/') == std::string::npos ? String("epub://") : folderOf(uri, String("/"));
+            return fetchEntry(path, out, root, address);
+        }
+        if (type == URI::RT_CSS || isPicture(type))
+            return fetchEntry(path, out, folderOf(uri, File::separator), address);
+    } else if (uri.is("fb2")) {
+        return fetchEntry("#" + uri.m_hash.str(), out, String("fb2://"), address);
+    } else if (uri.is("content")) {
+        out = callParentService("get.content", &uri);
+        return folderOf(uri, File::separator);
+    }
+    TF_LOG(LOG_ERROR, "invalid uri to get: " << address.str());
+    return String();
+}
+
+void BookWidget::load_string(const std::string& html, const String& root) {
+    if (!html.empty()) {
+        XmlDoc doc(html);
+        if (!doc.root_node())
+            TF_LOG(LOG_ERROR, "content is not a valid xhtml file");
+    }
+    // The text range goes with the document it points into, at the swap.
+    Renderer::load_string(html, root);
+}
+
+// ---- zoom -------------------------------------------------------------------
+
+int BookWidget::makeFontBigger() {
+    if (!isBookOpen()) {
+        TF_LOG(LOG_ERROR, "no book file is open");
+        return -1;
+    }
+    int size = std::min(m_fontSize.load() + kFontStep, kMaxFontSize);
+    m_fontSize = size;
+    return size;
+}
+
+int BookWidget::makeFontSmaller() {
+    if (!isBookOpen()) {
+        TF_LOG(LOG_ERROR, "no book file is open");
+        return -1;
+    }
+    int size = std::max(m_fontSize.load() - kFontStep, kMinFontSize);
+    m_fontSize = size;
+    return size;
+}
+
+int BookWidget::setFontSize(int size) {
+    m_fontSize = size;
+    return size;
+}
+
+int BookWidget::resetFontSize() {
+    m_fontSize = m_defaultFontSize;
+    return m_defaultFontSize;
+}
+
+void BookWidget::load_refresh() {
+    String address = current_address();
+    if (!address.empty())
+        loadUriAsync(address);
+}
+
+// ---- position in the book ---------------------------------------------------
+
+bool BookWidget::GetInfoUri(std::string& entry, std::string& scheme) {
+    URI uri;
+    if (!current_uri(uri))
+        return false;
+    const int type = uri.rtype();
+    if (uri.is("file") && type == URI::RT_EPUB) {
+        scheme = "epub";
+        return true;
+    }
+    if (uri.is("file") && type == URI::RT_FB2) {
+        scheme = "fb2";
+        return true;
+    }
+    if (uri.is("epub") && (type == URI::RT_HTML || type == URI::RT_SVG)) {
+        scheme = "epub";
+        entry = uri.m_path.str();
+        return true;
+    }
+    if (uri.is("fb2")) {
+        // With the entry, stepping on from the book's last entry ends there.
+        scheme = "fb2";
+        entry = uri.m_path.str();
+        return true;
+    }
+    return false;
+}
+
+void BookWidget::stepChapter(bool forward) {
+    std::string answer, scheme;
+    {
+        auto lock = lockReader();
+        std::string entry;
+        if (!m_reader || !m_reader->isOpen() || !GetInfoUri(entry, scheme))
+            return;
+        answer = forward ? m_reader->entry_name_next(entry) : m_reader->entry_name_prev(entry);
+    }
+    if (!answer.empty())
+        loadUriAsync(String(scheme + "://" + answer));
+}
+
+void BookWidget::stepChapterNext() {
+    TF_LOG(LOG_INFO, "");
+    stepChapter(true);
+}
+
+void BookWidget::stepChapterPrev() {
+    TF_LOG(LOG_INFO, "");
+    stepChapter(false);
+}
+
+void BookWidget::showCoverPage() {
+    std::string type, cover;
+    {
+        auto lock = lockReader();
+        // Not tied to the book flag: the window may announce the book (and
+        // clear the flag) before the loader gets here.
+        if (!m_reader || !m_reader->isOpen()) {
+            TF_LOG(LOG_ERROR, "no book file is open: ");
+            return;
+        }
+        type = m_reader->get_type();
+        std::string coverEntry;
+        cover = m_reader->cover_page(coverEntry);
+    }
+    load_string(cover, String(type + "://"));
+}
+
+bool BookWidget::isDataBase64Encoded(const std::string& text, std::string& mime, std::string& data) {
+    static const char kPrefix[] = "data64:";
+    const size_t prefixLength = sizeof(kPrefix) - 1;
+    if (text.size() <= prefixLength || text.compare(0, prefixLength, kPrefix) != 0)
+        return false;
+    size_t colon = text.find(':', prefixLength);
+    if (colon == std::string::npos)
+        return false;
+    mime = text.substr(prefixLength, colon - prefixLength);
+    data = base64_decode(text.substr(colon + 1));
+    return true;
+}
+
+// ---- tasks ------------------------------------------------------------------
+
+void BookWidget::queueTask(const std::string& name, const String& param) {
+    std::lock_guard<std::mutex> lock(m_taskMutex);
+    m_tasks.push_back(task_t{name, param, false});
+}
+
+void BookWidget::processTask(const std::string& name) {
+    {
+        std::lock_guard<std::mutex> lock(m_taskMutex);
+        m_task = name;
+    }
+    runTasks(name);
+}
+
+void BookWidget::callThread(BookWidget* widget) {
+    if (!widget)
+        return;
+    std::string name;
+    {
+        std::lock_guard<std::mutex> lock(widget->m_taskMutex);
+        name = widget->m_task;
+    }
+    widget->runTasks(name);
+}
+
+void BookWidget::runTasks(const std::string& name) {
+    std::vector<task_t> due;
+    {
+        std::lock_guard<std::mutex> lock(m_taskMutex);
+        for (auto& task : m_tasks) {
+            if (!task.done && task.name == name) {
+                task.done = true; // claimed: no other caller runs it again
+                due.push_back(task);
+            }
+        }
+        m_tasks.erase(std::remove_if(m_tasks.begin(), m_tasks.end(), [](const task_t& t) { return t.done; }),
+                      m_tasks.end());
+    }
+    // Unlocked: a task may start a load or queue further tasks.
+    for (const auto& task : due)
+        finishTask(task.name, task.param);
+}
+
+size_t BookWidget::pendingTaskCount() const {
+    std::lock_guard<std::mutex> lock(m_taskMutex);
+    return m_tasks.size();
+}
+
+// ---- text range -------------------------------------------------------------
+
+BookWidget::BoxKey BookWidget::keyOf(const litehtml::position& pos) {
+    return BoxKey(pos.x, pos.y, pos.width, pos.height);
+}
+
+void BookWidget::setMarked(TextNode& node, bool marked) {
+    if (node.marked == marked)
+        return;
+    node.marked = marked;
+    const BoxKey key = keyOf(node.pos);
+    if (marked) {
+        ++m_markedBoxes[key];
+    } else {
+        auto it = m_markedBoxes.find(key);
+        if (it != m_markedBoxes.end() && --it->second <= 0)
+            m_markedBoxes.erase(it);
+    }
+}
+
+int BookWidget::createTextRange() {
+    auto lock = lockDocument();
+    if (!m_html)
+        return static_cast<int>(m_textRange.size());
+    return create_range(m_html, m_textRange);
+}
+
+void BookWidget::clearTextRangeLocked() {
+    m_textRange.clear();
+    m_markedBoxes.clear();
+}
+
+void BookWidget::clearTextRange() {
+    auto lock = lockDocument();
+    clearTextRangeLocked();
+}
+
+void BookWidget::on_document_changed() {
+    clearTextRangeLocked();
+}
+
+size_t BookWidget::textRangeSize() const {
+    auto lock = lockDocument();
+    return m_textRange.size();
+}
+
+void BookWidget::markRuns(size_t first, size_t last, bool marked) {
+    auto lock = lockDocument();
+    if (m_textRange.empty() || first > last || first >= m_textRange.size())
+        return;
+    last = std::min(last, m_textRange.size() - 1);
+    for (size_t i = first; i <= last; ++i)
+        setMarked(m_textRange[i], marked);
+}
+
+bool BookWidget::isRunMarked(size_t index) const {
+    auto lock = lockDocument();
+    return index < m_textRange.size() && m_textRange[index].marked;
+}
+
+int BookWidget::runAt(int x, int y) const {
+    auto lock = lockDocument();
+    for (size_t i = m_textRange.size(); i-- > 0;)
+        if (m_textRange[i].pos.is_point_inside(x, y))
+            return static_cast<int>(i);
+    return -1;
+}
+
+std::string BookWidget::markedText() const {
+    auto lock = lockDocument();
+    std::string text;
+    for (const auto& node : m_textRange)
+        if (node.marked)
+            text += run_text(node);
+    return text;
+}
+
+bool BookWidget::isMarkedDrawnRun(const litehtml::position& drawn) const {
+    auto lock = lockDocument();
+    if (m_markedBoxes.empty())
+        return false;
+    const litehtml::position origin = draw_origin();
+    litehtml::position box = drawn;
+    box.x -= origin.x;
+    box.y -= origin.y;
+    return m_markedBoxes.count(keyOf(box)) != 0;
+}
+
+} // namespace tf

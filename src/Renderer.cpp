@@ -1,0 +1,321 @@
+#include "src/Renderer.h"
+
+#include <utility>
+
+#include "engine-additions/element_factory.h"
+#include "src/master_css.h"
+#include "utility/File.h"
+#include "utility/log.h"
+#include "utility/text.h"
+
+namespace tf {
+
+namespace {
+
+// What one load on one thread knows about itself. Loads may run on several
+// threads at once, and several views may share a thread (tests), so the state
+// lives per thread and names its owner.
+struct LoadState {
+    const Renderer* owner = nullptr;
+    bool pageLookup = false;
+    bool openedBook = false;
+    std::unique_ptr<URI> pendingUri; // published together with the document
+    bool building = false;
+    String buildRoot;
+    std::string buildProtocol;
+};
+
+thread_local LoadState t_load;
+
+// Installs a fresh load state for one load_uri and restores the outer one.
+class LoadScope {
+public:
+    explicit LoadScope(const Renderer* owner) : m_saved(std::move(t_load)) {
+        t_load = LoadState();
+        t_load.owner = owner;
+    }
+    ~LoadScope() { t_load = std::move(m_saved); }
+    LoadScope(const LoadScope&) = delete;
+    LoadScope& operator=(const LoadScope&) = delete;
+
+private:
+    LoadState m_saved;
+};
+
+} // namespace
+
+Renderer::Renderer() : mDocRoot("./") {
+    m_context.load_master_stylesheet(default_style_sheet().c_str());
+}
+
+Renderer::~Renderer() {
+    TF_LOG(LOG_INFO, "");
+    if (m_html) {
+        // The engine would free its fonts through a view that is gone already.
+        TF_LOG(LOG_ERROR, "document still held: the view must call release_document() in its destructor");
+        new litehtml::document::ptr(std::move(m_html)); // deliberately kept: freeing it would crash
+    }
+}
+
+std::string Renderer::default_style_sheet() {
+    std::string css;
+    file_get_contents("./master.css", css);
+    if (css.empty())
+        css = kMasterCss;
+    return css;
+}
+
+std::shared_ptr<litehtml::element> Renderer::create_element(const litehtml::tchar_t* tag_name,
+                                                            const litehtml::string_map& /*attributes*/,
+                                                            const std::shared_ptr<litehtml::document>& doc) {
+    return create_added_element(tag_name, doc);
+}
+
+String Renderer::effective_root() const {
+    if (t_load.owner == this && t_load.building)
+        return t_load.buildRoot;
+    std::lock_guard<std::mutex> lock(m_stateMutex);
+    return mDocRoot;
+}
+
+std::string Renderer::effective_protocol() const {
+    if (t_load.owner == this && t_load.building)
+        return t_load.buildProtocol;
+    std::lock_guard<std::mutex> lock(m_stateMutex);
+    return mUri ? mUri->m_protocol : std::string();
+}
+
+String Renderer::make_path(const String& path, const String& base) {
+    String root = effective_root();
+    if (root.empty())
+        return path;
+    if (path.size() >= 5 && path.compare(0, 5, L"data:") == 0)
+        return path;
+    return URI::realpath(path, root, base);
+}
+
+String Renderer::resolve(const String& ref) {
+    return make_path(ref, effective_protocol() == "epub" ? String("/") : File::separator);
+}
+
+String Renderer::uri_content(const String& address, std::string& out) {
+    URI uri(address);
+    file_get_contents(uri.m_path.str(), out);
+    return uri.parent(File::separator);
+}
+
+bool Renderer::is_page_lookup() const {
+    return t_load.owner == this && t_load.pageLookup;
+}
+
+void Renderer::note_book_opened() {
+    if (t_load.owner == this)
+        t_load.openedBook = true;
+}
+
+int Renderer::find_anchor(const std::string& id) const {
+    if (id.empty())
+        return -1;
+    auto lock = lockDocument();
+    if (!m_html || !m_html->root())
+        return -1;
+    // A walk rather than a "#id" selector: ids with dots, colons or brackets
+    // are common in books and mean something else in a selector.
+    std::vector<litehtml::element::ptr> stack{m_html->root()};
+    while (!stack.empty()) {
+        auto el = std::move(stack.back());
+        stack.pop_back();
+        const char* value = el->get_attr("id");
+        if (value && id == value)
+            return el->get_placement().y;
+        for (size_t i = el->get_children_count(); i-- > 0;)
+            if (auto child = el->get_child(static_cast<int>(i)))
+                stack.push_back(std::move(child));
+    }
+    return -1;
+}
+
+bool Renderer::load_uri(const String& address) {
+    auto uri = std::make_unique<URI>(address);
+    const std::string fragment = uri->m_hash.str();
+
+    bool samePage = false;
+    {
+        std::lock_guard<std::mutex> lock(m_stateMutex);
+        samePage = mUri && mUri->m_path == uri->m_path;
+    }
+    if (samePage && !fragment.empty()) {
+        int y = find_anchor(fragment);
+        if (y >= 0)
+            move2id(y);
+        return false;
+    }
+
+    LoadScope scope(this);
+    std::string content;
+    t_load.pageLookup = true;
+    String root = uri_content(uri->m_uri, content);
+    t_load.pageLookup = false;
+    if (root.empty())
+        return t_load.openedBook;
+
+    if (content.empty()) {
+        std::lock_guard<std::mutex> lock(m_stateMutex);
+        mUri = std::move(uri);
+        return t_load.openedBook;
+    }
+
+    t_load.pendingUri = std::move(uri);
+    load_string(content, root);
+    if (t_load.pendingUri) {
+        // A view whose load_string did not show the text still moves on to the address.
+        std::lock_guard<std::mutex> lock(m_stateMutex);
+        mUri = std::move(t_load.pendingUri);
+    }
+    if (!fragment.empty()) {
+        int y = find_anchor(fragment);
+        if (y >= 0)
+            move2id(y);
+    }
+    return t_load.openedBook;
+}
+
+void Renderer::load_string(const std::string& html, const String& root) {
+    TF_LOG(LOG_INFO, "str=" << html.size() << ", mDocRoot=" << root.str());
+    if (html.empty())
+        return;
+
+    // While the document is built, references in it resolve against its own
+    // root and address, not against those of the document still shown.
+    std::unique_ptr<LoadScope> ownScope;
+    if (t_load.owner != this)
+        ownScope = std::make_unique<LoadScope>(this);
+    t_load.building = true;
+    t_load.buildRoot = root.empty() ? effective_root() : root;
+    if (t_load.pendingUri) {
+        t_load.buildProtocol = t_load.pendingUri->m_protocol;
+    } else {
+        std::lock_guard<std::mutex> lock(m_stateMutex);
+        t_load.buildProtocol = mUri ? mUri->m_protocol : std::string();
+    }
+
+    on_progress(30);
+    litehtml::document::ptr doc = litehtml::document::createFromString(html.c_str(), this, &m_context);
+    on_progress(40);
+    int width = 0, height = 0;
+    if (doc) {
+        doc->render(client_width());
+        width = doc->width();
+        height = doc->height();
+    }
+    on_progress(80);
+    t_load.building = false;
+    if (!doc)
+        return;
+
+    litehtml::document::ptr old;
+    {
+        auto docLock = lockDocument();
+        {
+            std::lock_guard<std::mutex> lock(m_stateMutex);
+            if (!root.empty())
+                mDocRoot = root;
+            if (t_load.owner == this && t_load.pendingUri)
+                mUri = std::move(t_load.pendingUri);
+        }
+        old = std::move(m_html);
+        m_html = doc;
+        on_document_changed();
+    }
+    // The old document frees its fonts through the view; no lock needed for that.
+    old.reset();
+    on_document_size(width, height);
+    on_redraw();
+}
+
+void Renderer::render(int width) {
+    TF_LOG(LOG_INFO, "max_width=" << width);
+    int w = 0, h = 0;
+    {
+        auto lock = lockDocument();
+        if (!m_html)
+            return;
+        m_html->render(width);
+        w = m_html->width();
+        h = m_html->height();
+        on_document_changed();
+    }
+    on_progress(80);
+    on_document_size(w, h);
+    on_redraw();
+    TF_LOG(LOG_INFO, "** render end **" << w << "x" << h);
+}
+
+void Renderer::move2id(int y) {
+    TF_LOG(LOG_INFO, "ypos=\"" << y << "\"");
+}
+
+void Renderer::on_progress(int /*percent*/) {}
+
+void Renderer::on_document_size(int /*width*/, int /*height*/) {}
+
+void Renderer::on_redraw() {}
+
+String Renderer::document_root() const {
+    std::lock_guard<std::mutex> lock(m_stateMutex);
+    return mDocRoot;
+}
+
+void Renderer::close() {}
+
+bool Renderer::draw_document(litehtml::uint_ptr hdc, int x, int y, const litehtml::position* clip) {
+    auto lock = lockDocument();
+    if (!m_html)
+        return false;
+    m_drawOrigin = litehtml::position(x, y, 0, 0);
+    m_html->draw(hdc, x, y, clip);
+    return true;
+}
+
+litehtml::position Renderer::draw_origin() const {
+    auto lock = lockDocument();
+    return m_drawOrigin;
+}
+
+std::unique_lock<std::recursive_mutex> Renderer::lockDocument() const {
+    return std::unique_lock<std::recursive_mutex>(m_docMutex);
+}
+
+litehtml::document::ptr Renderer::document() const {
+    auto lock = lockDocument();
+    return m_html;
+}
+
+bool Renderer::has_document() const {
+    auto lock = lockDocument();
+    return m_html != nullptr;
+}
+
+void Renderer::release_document() {
+    litehtml::document::ptr old;
+    {
+        auto lock = lockDocument();
+        old = std::move(m_html);
+        on_document_changed();
+    }
+}
+
+String Renderer::current_address() const {
+    std::lock_guard<std::mutex> lock(m_stateMutex);
+    return mUri ? mUri->m_uri : String();
+}
+
+bool Renderer::current_uri(URI& out) const {
+    std::lock_guard<std::mutex> lock(m_stateMutex);
+    if (!mUri)
+        return false;
+    out = *mUri;
+    return true;
+}
+
+} // namespace tf

@@ -1,0 +1,126 @@
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <litehtml.h>
+
+#include "engine-additions/AudioPlayerPainter.h"
+#include "utility/String.h"
+#include "utility/URI.h"
+
+namespace tf {
+
+// The root of the view chain (Renderer <- BookWidget <- the window's view):
+// turns an internal address into a laid-out engine document. It draws nothing;
+// the drawing and measuring callbacks of the container stay for the view.
+//
+// Threads: loads (load_uri, load_string) run on a loader thread while the
+// window thread paints and handles input. A new document is built and laid
+// out completely before it is shown; the swap is one step under the document
+// lock, which painting (draw_document) and every reader of m_html take too.
+// Lock order: the document lock before the renderer's own state lock.
+class Renderer : public litehtml::document_container, public AudioPlayerPainter {
+public:
+    Renderer();
+    virtual ~Renderer();
+    Renderer(const Renderer&) = delete;
+    Renderer& operator=(const Renderer&) = delete;
+
+    // The additions to the engine ("audio", "img"/"image"); views keep this one.
+    std::shared_ptr<litehtml::element> create_element(const litehtml::tchar_t* tag_name,
+                                                      const litehtml::string_map& attributes,
+                                                      const std::shared_ptr<litehtml::document>& doc) override;
+
+    // `path` resolved against the document root, joined with `base`.
+    virtual String make_path(const String& path, const String& base);
+    // Fills `out` with the content behind `address`; returns the document root
+    // for it, "" when nothing can be delivered. Base version: a local file.
+    virtual String uri_content(const String& address, std::string& out);
+    // Shows the content behind an address, or scrolls to an element of the
+    // current document when only the fragment differs. After a full load of an
+    // address with a fragment, scrolls to that element too. Returns whether
+    // this very load opened a book file (the loader's answer; the window may
+    // clear the book flag at any time).
+    virtual bool load_uri(const String& address);
+    // Builds and lays out a document from UTF-8 HTML with the given root ("" keeps
+    // the current root) and shows it. Empty text changes nothing.
+    virtual void load_string(const std::string& html, const String& root);
+    // Scroll request to a document height; may come from the loader thread.
+    virtual void move2id(int y);
+    // Lays the shown document out again at `width` (after a zoom-free resize).
+    virtual void render(int width);
+    // Progress report (30, 40 while building, 80 after layout); any thread.
+    virtual void on_progress(int percent);
+    // Width available for layout; called on the loader thread.
+    virtual int client_width() = 0;
+    // The current document root.
+    virtual String document_root() const;
+    virtual void close();
+
+    // Loader-thread requests to the widget; the window's view queues them to
+    // its own thread. The laid-out size of the document just shown or re-laid out:
+    virtual void on_document_size(int width, int height);
+    // The shown document changed: repaint.
+    virtual void on_redraw();
+
+    // `ref` from the shown document (or the one being built on this thread)
+    // resolved with the separator its address calls for: "/" inside an epub,
+    // the file-system separator otherwise. Image cache keys come from here.
+    String resolve(const String& ref);
+
+    // Paints the shown document; false when there is none.
+    bool draw_document(litehtml::uint_ptr hdc, int x, int y, const litehtml::position* clip);
+    // The origin of the paint in progress (drawn box = document box + origin).
+    litehtml::position draw_origin() const;
+
+    // Hold this while using m_html (mouse calls, searches); recursive.
+    std::unique_lock<std::recursive_mutex> lockDocument() const;
+    // The shown document, or null; take lockDocument() before using it.
+    litehtml::document::ptr document() const;
+    bool has_document() const;
+
+    // The address shown ("" before the first load through load_uri).
+    String current_address() const;
+    // A copy of the address shown; false (out untouched) before the first load.
+    bool current_uri(URI& out) const;
+
+    // The built-in style sheet, or the whole of a non-empty "./master.css".
+    static std::string default_style_sheet();
+
+protected:
+    // Called with the document lock held whenever the shown document is
+    // replaced or laid out again: boxes taken from it are stale now.
+    virtual void on_document_changed() {}
+
+    // Destroys the shown document. The most derived view calls it in its
+    // destructor: the engine frees its fonts through the view's delete_font.
+    void release_document();
+
+    // For content lookups: true while load_uri asks for the page itself (not
+    // for a style sheet or picture of a page being built).
+    bool is_page_lookup() const;
+    // The lookup in progress opened a book file; load_uri reports it.
+    void note_book_opened();
+
+    // Elements whose "id" equals `id`: the document height of the first, or -1.
+    int find_anchor(const std::string& id) const;
+
+    litehtml::document::ptr m_html;
+    litehtml::context m_context;
+    std::vector<litehtml::position> m_clips;
+
+private:
+    String effective_root() const;
+    std::string effective_protocol() const;
+
+    mutable std::recursive_mutex m_docMutex;
+    mutable std::mutex m_stateMutex;
+    String mDocRoot;
+    std::unique_ptr<URI> mUri;
+    litehtml::position m_drawOrigin;
+};
+
+} // namespace tf
