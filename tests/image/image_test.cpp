@@ -123,7 +123,7 @@ TEST(ImageTest, UndecodableBytesLeaveItEmptyWithTheDesignedLines) {
          "image load failed data=\nFailed to load image\n"},
         {"no bytes", nullptr, 0, FIF_PNG, "image data failed to open \nFailed to load image\n"},
         {"negative size", bytes(png), -5, FIF_PNG, "image data failed to open \nFailed to load image\n"},
-        {"format out of range", bytes(png), size(png), static_cast<FREE_IMAGE_FORMAT>(999),
+        {"format without a reader", bytes(png), size(png), FIF_FAXG3,
          "image load failed data=\nFailed to load image\n"},
     };
     for (const auto& c : cases) {
