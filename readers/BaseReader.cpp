@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "readers/EPUBReader.h"
 #include "readers/FB2Reader.h"
 #include "readers/HTMLReader.h"
 
@@ -41,6 +42,8 @@ std::string BaseReader::default_coverpage() {
 }
 
 BaseReader* BaseReader::create(const std::string& format) {
+    if (format == "epub")
+        return new EPUBReader();
     if (format == "fb2")
         return new FB2Reader();
     if (format == "html")
