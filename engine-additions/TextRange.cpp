@@ -18,13 +18,13 @@ void create_range(const litehtml::element::ptr& el, text_range_t& ranges, int x,
     while (!stack.empty()) {
         Item item = std::move(stack.back());
         stack.pop_back();
-        const auto display = item.el->get_display();
-        if (display == litehtml::display_none)
+        // The engine paints nothing below an element that is not visible (its
+        // text runs do not inherit the visibility), so the walk skips it whole.
+        if (!item.el->is_visible())
             continue;
         const litehtml::position& own = item.el->get_position();
-        if (display == litehtml::display_inline_text) {
-            if (item.el->is_visible())
-                ranges.emplace_back(item.el, litehtml::position(item.x + own.x, item.y + own.y, own.width, own.height));
+        if (item.el->get_display() == litehtml::display_inline_text) {
+            ranges.emplace_back(item.el, litehtml::position(item.x + own.x, item.y + own.y, own.width, own.height));
             continue;
         }
         const size_t count = item.el->get_children_count();

@@ -21,9 +21,9 @@ struct TextNode {
 using text_range_t = std::vector<TextNode>;
 
 // Appends every visible text run below `el` in document order; `x`, `y` is the
-// document position of `el`'s parent content box. Subtrees that are not laid
-// out (display none) contribute nothing; hidden elements contribute no runs of
-// their own, but their visible descendants do.
+// document position of `el`'s parent content box. Elements that are not
+// visible (display none, visibility hidden, skipped) contribute nothing, their
+// descendants included: exactly the runs the engine paints.
 void create_range(const litehtml::element::ptr& el, text_range_t& ranges, int x, int y);
 
 // The runs of a whole document, appended to `ranges`; returns the size of

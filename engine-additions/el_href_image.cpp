@@ -13,7 +13,7 @@ bool endsWithHref(const std::string& name) {
 
 el_href_image::el_href_image(const std::shared_ptr<litehtml::document>& doc) : litehtml::el_image(doc) {}
 
-std::string el_href_image::source_of(const litehtml::string_map& attributes) {
+std::string el_href_image::source_of(const litehtml::string_map& attributes, bool plainHref) {
     auto it = attributes.find("src");
     if (it != attributes.end() && !it->second.empty())
         return it->second;
@@ -23,6 +23,11 @@ std::string el_href_image::source_of(const litehtml::string_map& attributes) {
     for (const auto& attr : attributes)
         if (endsWithHref(attr.first) && !attr.second.empty())
             return attr.second;
+    if (plainHref) {
+        it = attributes.find("href");
+        if (it != attributes.end())
+            return it->second;
+    }
     return "";
 }
 
@@ -30,7 +35,8 @@ void el_href_image::parse_attributes() {
     // The engine's element reads "src" only; hand it the link as "src".
     const char* src = get_attr("src");
     if (!src || !*src) {
-        std::string found = source_of(m_attrs);
+        const char* tag = get_tagName();
+        std::string found = source_of(m_attrs, tag && std::string(tag) == "image");
         if (!found.empty())
             set_attr("src", found.c_str());
     }
