@@ -149,7 +149,7 @@ TEST_F(StoreFixture, WaitsForAnotherConnectionsLock) {
 }
 
 TEST_F(StoreFixture, OneConnectionServesTwoThreads) {
-    const int n = 200;
+    const int n = 50;
     auto work = [this](const char* who, int* failures) {
         for (int i = 0; i < n; ++i) {
             if (!store.save("INSERT INTO t (a, b) VALUES(?, ?)", {who, i}))
