@@ -52,10 +52,10 @@ public:
                 ++p;
             } else {
                 // Text runs to the next '<'; entity references never hide one.
-                while (*p && *p != '<')
-                    ++p;
-                if (!*p)
+                const char* lt = std::strchr(reinterpret_cast<const char*>(p), '<');
+                if (!lt)
                     return true;
+                p = reinterpret_cast<const unsigned char*>(lt);
                 if (p[1] == '/') {
                     p += 2;
                     while (is_name_char(*p))
