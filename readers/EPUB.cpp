@@ -233,21 +233,19 @@ std::string EPUB::clean(std::string href) {
 }
 
 ZipEntry* EPUB::findEntry(const std::string& name) {
+    // Only names the archive lists: getEntry() would keep an empty entry for every miss.
+    auto listed = [this](const std::string& candidate) -> ZipEntry* {
+        auto it = candidate.empty() ? m_entries.end() : m_entries.find(candidate);
+        return it == m_entries.end() || it->second.isEmpty() ? nullptr : &it->second;
+    };
+    if (ZipEntry* exact = listed(name))
+        return exact;
     if (name.empty())
         return nullptr;
-    const std::string cleaned = clean(name);
     const std::string decoded = url_decode(name);
-    const std::string candidates[] = {name, cleaned, decoded, resolve_dots(name), resolve_dots(decoded)};
-    for (const std::string& candidate : candidates) {
-        if (candidate.empty())
-            continue;
-        // Only names the archive lists: getEntry() keeps an empty entry for every miss.
-        if (m_entries.find(candidate) == m_entries.end())
-            continue;
-        ZipEntry* entry = getEntry(candidate);
-        if (entry && !entry->isEmpty())
+    for (const std::string& candidate : {clean(name), decoded, resolve_dots(name), resolve_dots(decoded)})
+        if (ZipEntry* entry = listed(candidate))
             return entry;
-    }
     return nullptr;
 }
 

@@ -638,3 +638,45 @@ TEST(EpubReader, LifecycleAndFactory) {
     EXPECT_EQ(book.reader.get_title(), "");
     EXPECT_EQ(book.fetch("OEBPS/ch1.xhtml"), "");
 }
+
+TEST(EpubPackage, DeepNestingIsBoundedNotFatal) {
+    auto nested = [](int levels) {
+        std::string open, close;
+        for (int i = 0; i < levels; ++i) {
+            open += "<navPoint id=\"p" + std::to_string(i) + "\"><content src=\"ch1.xhtml\"/>";
+            close += "</navPoint>";
+        }
+        return open + close;
+    };
+    Package deep;
+    deep.replace("OEBPS/toc.ncx", ncx_xml(nested(200)));
+    Book ok(deep);
+    ASSERT_TRUE(ok.parsed) << ok.log;
+    ASSERT_EQ(ok.reader.navmap_items.size(), 200u);
+    EXPECT_EQ(ok.reader.navmap_items.back().depth, 199u);
+
+    // Deeper than the XML layer accepts: the NCX counts as unparsable.
+    Package tooDeep;
+    tooDeep.replace("OEBPS/toc.ncx", ncx_xml(nested(5000)));
+    Book refused(tooDeep);
+    EXPECT_FALSE(refused.parsed);
+    EXPECT_NE(refused.log.find("ncx file does not parse"), std::string::npos);
+}
+
+TEST(EpubPackage, ReferenceResolutionAndDump) {
+    tf::EPUB epub;
+    EXPECT_EQ(epub.realpath("OEBPS/Text/ch1.xhtml", "../Images/a.jpg"), "OEBPS/Images/a.jpg");
+    EXPECT_EQ(epub.realpath("ch1.xhtml", "b.css"), "b.css");
+    EXPECT_EQ(epub.realpath("", "x/../y"), "x/../y");
+    EXPECT_EQ(tf::EPUB::normalizeURI("a//b/../c/"), "a/c");
+    EXPECT_EQ(tf::EPUB::normalizeURI("../a/../../b"), "../../b");
+
+    Book book{Package()};
+    ASSERT_TRUE(book.parsed);
+    testing::internal::CaptureStdout();
+    book.reader.print();
+    std::string dump = testing::internal::GetCapturedStdout();
+    EXPECT_NE(dump.find("ncx_file:\tOEBPS/toc.ncx\n"), std::string::npos) << dump;
+    EXPECT_NE(dump.find("m_title:\tBook\n"), std::string::npos);
+    EXPECT_NE(dump.find("id=n2, play=1, label=\"Two\", src=\"OEBPS/ch2.xhtml\"\n"), std::string::npos);
+}

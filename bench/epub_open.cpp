@@ -1,0 +1,100 @@
+// Time to open and parse the largest EPUB of the corpus, and to fetch all of its
+// spine documents afterwards.
+//
+//   bench_epub_open [runs] [book.epub]    (default 7 runs; medians are printed)
+//
+// The reader's log lines go to the standard error stream; send it to /dev/null.
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "readers/EPUBReader.h"
+#include "tests/support/corpus.h"
+#include "utility/File.h"
+#include "utility/text.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double ms_since(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+std::string largest_corpus_epub() {
+    std::string best;
+    long best_size = -1;
+    for (const tf::File& f : tf::File(tf::String(corpus_path(""))).list()) {
+        std::string path = f.getPath().str();
+        std::string name = f.getName().str();
+        if (!tf::endsWith(path, ".epub") || tf::beginsWith(name, "broken-made-") || f.getSize() <= best_size)
+            continue;
+        best_size = f.getSize();
+        best = path;
+    }
+    return best;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
+    std::string path = argc > 2 ? argv[2] : largest_corpus_epub();
+    if (path.empty()) {
+        std::fprintf(stdout, "no EPUB found in the corpus\n");
+        return 1;
+    }
+
+    std::vector<double> open_parse, fetch_spine, first_to_last;
+    size_t spine_size = 0, toc_size = 0, bytes = 0;
+    for (int run = 0; run < runs; ++run) {
+        tf::EPUBReader reader;
+        Clock::time_point start = Clock::now();
+        if (!reader.open(path) || !reader.parse()) {
+            std::fprintf(stdout, "cannot open or parse %s\n", path.c_str());
+            return 1;
+        }
+        open_parse.push_back(ms_since(start));
+
+        start = Clock::now();
+        tf::pair_list_t spine = reader.spine();
+        bytes = 0;
+        for (const auto& item : spine) {
+            std::string out;
+            reader.get_entry(item.first, out);
+            bytes += out.size();
+        }
+        fetch_spine.push_back(ms_since(start));
+
+        // Stepping chapter by chapter, as the reader's next-chapter key does.
+        start = Clock::now();
+        for (std::string name = reader.entry_name_next(""); !name.empty(); name = reader.entry_name_next(name)) {
+        }
+        first_to_last.push_back(ms_since(start));
+
+        spine_size = spine.size();
+        toc_size = reader.toc().size();
+        reader.close();
+    }
+
+    long size = tf::File(tf::String(path)).getSize();
+    std::fprintf(stdout, "book: %s (%ld bytes; %zu spine documents, %zu bytes of them; %zu contents entries)\n",
+                 path.c_str(), size, spine_size, bytes, toc_size);
+    std::fprintf(stdout, "runs: %d\n", runs);
+    std::fprintf(stdout, "open + parse:             median %.2f ms (min %.2f, max %.2f)\n", median(open_parse),
+                 *std::min_element(open_parse.begin(), open_parse.end()),
+                 *std::max_element(open_parse.begin(), open_parse.end()));
+    std::fprintf(stdout, "fetch every spine entry:  median %.2f ms\n", median(fetch_spine));
+    std::fprintf(stdout, "step first to last:       median %.2f ms\n", median(first_to_last));
+    return 0;
+}
