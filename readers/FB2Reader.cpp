@@ -214,8 +214,7 @@ bool FB2Reader::open(std::string path) {
     if (root && !root->isEmpty()) {
         std::string declared = doc->encoding();
         std::string lower = str2lower(declared);
-        if (!declared.empty() && lower != "utf-8" && lower != "utf8") {
-            to_utf8(declared);
+        if (!declared.empty() && lower != "utf-8" && lower != "utf8" && to_utf8(declared)) {
             doc.reset(new XmlDoc(content));
             root = doc->root_node();
         }
@@ -279,15 +278,16 @@ bool FB2Reader::unzip(const std::string& path) {
     return true;
 }
 
-void FB2Reader::to_utf8(const std::string& declared) {
+bool FB2Reader::to_utf8(const std::string& declared) {
     std::string converted;
     if (!convert_to_utf8(declared, content, converted)) {
         // The text stays as it is: readable in part rather than not at all.
         TF_LOG(LOG_ERROR, "unknown encoding, text left as it is: " << declared);
-        return;
+        return false;
     }
     redeclare_encoding(converted, "UTF-8");
     content.swap(converted);
+    return true;
 }
 
 std::unique_ptr<XmlNodeRef> FB2Reader::child(XmlNodeRef* parent, const std::string& name) {

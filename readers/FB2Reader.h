@@ -43,8 +43,10 @@ public:
 private:
     // Replaces `content` by the only ".fb2" member when it holds a zip archive.
     bool unzip(const std::string& path);
-    // Re-encodes `content` to UTF-8 when the document declares another encoding.
-    void to_utf8(const std::string& declared);
+    // Re-encodes `content` from the declared encoding to UTF-8 (the XML document's own
+    // copy would print the tree again and lose or add white space in the text).
+    // False, with `content` unchanged, when iconv does not know the encoding.
+    bool to_utf8(const std::string& declared);
     // The first child element of `parent` named `name`, plain or with one of the
     // book's prefixes; empty when none.
     std::unique_ptr<XmlNodeRef> child(XmlNodeRef* parent, const std::string& name);
