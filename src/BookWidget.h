@@ -25,7 +25,13 @@ namespace tf {
 // the window thread paints, runs tasks and reads the reader. The reader is
 // guarded by lockReader(), the tasks by a lock of their own that is never held
 // while a task runs, the book flag and font size are atomic, and the text
-// range lives under the document lock (lockDocument()).
+// range lives under the document lock (lockDocument()). Lock order: document,
+// then reader; never take the document lock while holding the reader's.
+//
+// The window's view: paints through draw_document(); in draw_text fills the
+// highlight when isMarkedDrawnRun(pos); queues the loader-thread hooks
+// (on_progress, on_document_size, on_redraw, move2id) to its own thread; and
+// calls release_document() in its destructor.
 class BookWidget : public Renderer {
 public:
     static constexpr int kMinFontSize = 8;
