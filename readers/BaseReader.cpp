@@ -5,27 +5,9 @@
 #include "readers/EPUBReader.h"
 #include "readers/FB2Reader.h"
 #include "readers/HTMLReader.h"
+#include "utility/text.h"
 
 namespace tf {
-
-namespace {
-
-// A title is text: "Tom & Jerry" must not break the page's markup.
-std::string escape_text(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        default: out += c;
-        }
-    }
-    return out;
-}
-
-} // namespace
 
 std::string BaseReader::default_title() {
     return "untitled_" + std::to_string(filename.size());
@@ -34,9 +16,9 @@ std::string BaseReader::default_title() {
 std::string BaseReader::default_coverpage() {
     // Two virtual calls on purpose: the concrete reader's title as heading and as text.
     std::string page = "<html><body><h1>";
-    page += escape_text(get_title());
+    page += xml_escape(get_title());
     page += "</h1><p>";
-    page += escape_text(get_title());
+    page += xml_escape(get_title());
     page += "</p></body></html>";
     return page;
 }

@@ -160,20 +160,6 @@ bool is_font_media_type(const std::string& type) {
     return false;
 }
 
-std::string escape_markup(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        default: out += c;
-        }
-    }
-    return out;
-}
 
 int hex_digit(char c) {
     if (c >= '0' && c <= '9')
@@ -794,19 +780,19 @@ std::string EPUB::coverpage(std::string& cover_entry) {
     ZipEntry* entry = findEntry(cover_entry);
     const std::string type = entry ? entry->entryType() : std::string();
     const std::string head = "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n<html><head><title>" +
-                             escape_markup(m_title) + "</title></head>";
+                             xml_escape(m_title) + "</title></head>";
 
     if (type == ".xhtml" || type == ".html" || type == ".htm")
         return coverimg();
     if (type == ".jpg" || type == ".jpeg" || type == ".png" || type == ".gif")
-        return head + "<body><img style=\"height:500px\" src=\"epub://" + escape_markup(cover_entry) +
+        return head + "<body><img style=\"height:500px\" src=\"epub://" + xml_escape(cover_entry) +
                "\" /></body></html>";
 
     auto value = [this](const char* key) {
         auto it = metadata.find(key);
-        return it == metadata.end() ? std::string() : escape_markup(it->second);
+        return it == metadata.end() ? std::string() : xml_escape(it->second);
     };
-    return head + "<body><h1>" + escape_markup(m_title) + "</h1>" + "<p>Author: " + value("dc:creator") +
+    return head + "<body><h1>" + xml_escape(m_title) + "</h1>" + "<p>Author: " + value("dc:creator") +
            "</p>" + "<p>Publisher: " + value("dc:publisher") + "</p>" + "<p>Language: " +
            value("dc:language") + "</p>" + "<p>" + value("dc:description") + "</p>" + "</body></html>";
 }

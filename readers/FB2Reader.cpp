@@ -59,30 +59,7 @@ std::string attribute_of(const Node* node, const std::string& name) {
     return "";
 }
 
-void escape_into(std::string& out, const char* text, size_t size, bool attribute) {
-    for (size_t i = 0; i < size; ++i) {
-        char c = text[i];
-        switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"':
-            if (attribute) {
-                out += "&quot;";
-                break;
-            }
-            out += c;
-            break;
-        default: out += c;
-        }
-    }
-}
 
-std::string escape(const std::string& text, bool attribute = false) {
-    std::string out;
-    escape_into(out, text.data(), text.size(), attribute);
-    return out;
-}
 
 // The parser accepts names with bytes that would break the page's markup.
 std::string safe_name(std::string name) {
@@ -464,7 +441,7 @@ void FB2Reader::build_page() {
                 html += ' ';
                 html += attr;
                 html += "=\"";
-                escape_into(html, a->value(), a->value_size(), true);
+                xml_escape_into(html, a->value(), a->value_size());
                 html += '"';
             }
             // Never "<x/>": an HTML parser keeps such an element open.
@@ -475,7 +452,7 @@ void FB2Reader::build_page() {
             }
             html += "</" + tag + ">";
         } else if (n->type() == rapidxml::node_data || n->type() == rapidxml::node_cdata) {
-            escape_into(html, n->value(), n->value_size(), false);
+            xml_escape_into(html, n->value(), n->value_size(), false);
         }
         // Next: the following sibling, or close the parents that have none.
         while (n && !n->next_sibling()) {
@@ -537,8 +514,8 @@ std::string FB2Reader::cover_page(std::string& cover_entry) {
         return default_coverpage();
     }
     cover_entry = ref;
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n<html><head><title>" + escape(get_title()) +
-           "</title></head><body><image style=\"height:500px\" xlink:href=\"" + escape(ref, true) +
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n<html><head><title>" + xml_escape(get_title()) +
+           "</title></head><body><image style=\"height:500px\" xlink:href=\"" + xml_escape(ref) +
            "\" /></body></html>";
 }
 

@@ -75,24 +75,6 @@ std::string md5_hex(const std::string& bytes) {
     return out;
 }
 
-// Text for XML content and attribute values. Control characters that XML
-// does not allow become spaces, so a title from a book cannot break the page.
-void append_escaped(std::string& out, const std::string& text) {
-    for (char c : text) {
-        switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        case '\'': out += "&#39;"; break;
-        default:
-            if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r')
-                out.push_back(' ');
-            else
-                out.push_back(c);
-        }
-    }
-}
 
 bool is_utf8_continuation(char c) {
     return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
@@ -162,13 +144,13 @@ std::string DataHelper::getHomePage() {
             page += "<tr>";
         page += "<td style=\"padding:10px;\">";
         page += "<img alt=\"cover image\" src=\"";
-        append_escaped(page, cover.empty() ? std::string(kPlaceholderCover) : cover);
+        page += xml_escape(cover.empty() ? std::string(kPlaceholderCover) : cover);
         page += "\" />";
         page += "<p><strong>";
-        append_escaped(page, shorten(column(row, "title"), 100));
+        page += xml_escape(shorten(column(row, "title"), 100));
         page += "</strong>";
         page += "<br/><i>";
-        append_escaped(page, shorten(filename, 25));
+        page += xml_escape(shorten(filename, 25));
         page += "</i>";
         page += "<br/><a href=\"" + link + "\">Open</a> | <a href=\"cmd://delete?file=" + link +
                 "\">Remove</a></p>";

@@ -235,6 +235,31 @@ std::string url_encode(const std::string& text) {
     return out;
 }
 
+void xml_escape_into(std::string& out, const char* text, size_t size, bool quotes) {
+    for (size_t i = 0; i < size; ++i) {
+        char c = text[i];
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += quotes ? "&quot;" : "\""; break;
+        case '\'': out += quotes ? "&#39;" : "'"; break;
+        default:
+            if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r')
+                out.push_back(' ');
+            else
+                out.push_back(c);
+        }
+    }
+}
+
+std::string xml_escape(const std::string& text, bool quotes) {
+    std::string out;
+    out.reserve(text.size());
+    xml_escape_into(out, text.data(), text.size(), quotes);
+    return out;
+}
+
 static int hex_value(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;

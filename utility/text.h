@@ -30,6 +30,11 @@ bool is_numeric(const std::string& text, int* sign = nullptr);
 std::string str2safe(std::string text);
 uint32_t str2id(std::string text);
 std::string url_encode(const std::string& text);
+// Text made safe for XML content and attribute values: & < > (and, with
+// `quotes`, " and ') become references; control characters XML does not
+// allow become spaces.
+std::string xml_escape(const std::string& text, bool quotes = true);
+void xml_escape_into(std::string& out, const char* text, size_t size, bool quotes = true);
 // Inverse of url_encode: every "%XX" with two hex digits becomes its byte; anything else stays.
 std::string url_decode(const std::string& text);
 

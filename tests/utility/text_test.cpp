@@ -130,6 +130,13 @@ TEST(TextTest, SmallHelpers) {
     EXPECT_EQ(tf::url_decode("100%"), "100%");
 }
 
+TEST(TextTest, XmlEscape) {
+    EXPECT_EQ(tf::xml_escape("a<b>&\"c'"), "a&lt;b&gt;&amp;&quot;c&#39;");
+    EXPECT_EQ(tf::xml_escape("\"q'", false), "\"q'");
+    EXPECT_EQ(tf::xml_escape(std::string("x\x01\ty\x1F", 5)), "x \ty ");
+    EXPECT_EQ(tf::xml_escape("\xC3\xA9"), "\xC3\xA9");
+}
+
 TEST(TextTest, IsNumeric) {
     int sign = 1;
     EXPECT_TRUE(tf::is_numeric("-12.5", &sign));
