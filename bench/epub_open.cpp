@@ -13,43 +13,21 @@
 #include <vector>
 
 #include "readers/EPUBReader.h"
-#include "tests/support/corpus.h"
+#include "bench/bench_util.h"
 #include "utility/File.h"
 #include "utility/text.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double ms_since(Clock::time_point start) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
-std::string largest_corpus_epub() {
-    std::string best;
-    long best_size = -1;
-    for (const tf::File& f : tf::File(tf::String(corpus_path(""))).list()) {
-        std::string path = f.getPath().str();
-        std::string name = f.getName().str();
-        if (!tf::endsWith(path, ".epub") || tf::beginsWith(name, "broken-made-") || f.getSize() <= best_size)
-            continue;
-        best_size = f.getSize();
-        best = path;
-    }
-    return best;
-}
+using bench::Clock;
+using bench::median;
+using bench::ms_since;
 
 } // namespace
 
 int main(int argc, char** argv) {
     int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
-    std::string path = argc > 2 ? argv[2] : largest_corpus_epub();
+    std::string path = argc > 2 ? argv[2] : bench::largest_corpus_book(".epub");
     if (path.empty()) {
         std::fprintf(stdout, "no EPUB found in the corpus\n");
         return 1;

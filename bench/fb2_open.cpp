@@ -13,37 +13,15 @@
 #include <vector>
 
 #include "readers/FB2Reader.h"
-#include "tests/support/corpus.h"
+#include "bench/bench_util.h"
 #include "utility/File.h"
 #include "utility/text.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double ms_since(Clock::time_point start) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
-std::string largest_corpus_book() {
-    std::string dir = corpus_path("");
-    std::string best;
-    long best_size = -1;
-    for (const tf::File& f : tf::File(tf::String(dir)).list()) {
-        std::string path = f.getPath().str();
-        if (!tf::endsWith(path, ".fb2") || f.getSize() <= best_size)
-            continue;
-        best_size = f.getSize();
-        best = path;
-    }
-    return best;
-}
+using bench::Clock;
+using bench::median;
+using bench::ms_since;
 
 // The book with its main body repeated and its binaries copied under new ids until it
 // reaches `target` bytes.
@@ -118,7 +96,7 @@ void report(const char* what, const std::string& path, long size, const Timing& 
 
 int main(int argc, char** argv) {
     int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
-    const std::string largest = largest_corpus_book();
+    const std::string largest = bench::largest_corpus_book(".fb2");
     if (largest.empty()) {
         std::fprintf(stderr, "no FictionBook in the corpus\n");
         return 1;

@@ -13,20 +13,13 @@
 
 #include "src/DataHelper.h"
 #include "utility/DataStore.h"
+#include "bench/bench_util.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double ms(Clock::duration d) {
-    return std::chrono::duration<double, std::milli>(d).count();
-}
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
+using bench::Clock;
+using bench::median;
+using bench::ms;
 
 // Fills the table in one transaction, the way years of reading would have.
 bool populate(const std::string& root, int books) {
