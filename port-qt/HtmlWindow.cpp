@@ -1,0 +1,770 @@
+#include "HtmlWindow.h"
+
+#include <QAction>
+#include <QClipboard>
+#include <QDesktopServices>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QResizeEvent>
+#include <QScreen>
+#include <QScrollBar>
+#include <QStyle>
+#include <QThread>
+#include <QTimer>
+#include <QUrl>
+
+#include <algorithm>
+#include <cstdlib>
+#include <set>
+#include <tuple>
+
+#include "Connector.h"
+#include "ImageCache.h"
+#include "TextSearch.h"
+#include "TileCache.h"
+#include "src/DataHelper.h"
+#include "utility/log.h"
+#include "utility/text.h"
+
+namespace tf {
+
+namespace {
+
+// Delay before a resized view lays its page out again at the new width.
+constexpr int kRelayoutDelayMs = 120;
+// The selection follows the pointer this many runs around the anchor run.
+constexpr int kSelectionReach = 300;
+// Height of the strips --text paints through.
+constexpr int kTextStrip = 2048;
+
+QRect toRect(const litehtml::position& p) {
+    return QRect(p.x, p.y, p.width, p.height);
+}
+
+bool startsWithNoCase(const std::string& text, const char* prefix) {
+    const size_t n = std::char_traits<char>::length(prefix);
+    return text.size() >= n && str2lower(text.substr(0, n)) == prefix;
+}
+
+} // namespace
+
+HtmlWindow::HtmlWindow(QWidget* parent)
+    : QAbstractScrollArea(parent),
+      BookWidget(kDefaultFontSize, "Serif"),
+      m_images(new ImageCache),
+      m_tiles(new TileCache),
+      m_search(new TextSearch) {
+    TF_LOG(LOG_INFO, "this=" << static_cast<void*>(this));
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+    viewport()->setMouseTracking(true);
+    QPalette pal = viewport()->palette();
+    pal.setColor(QPalette::Base, Qt::white);
+    viewport()->setPalette(pal);
+    setFocusPolicy(Qt::StrongFocus);
+    verticalScrollBar()->setSingleStep(kLineStep);
+    horizontalScrollBar()->setSingleStep(kLineStep);
+    m_dpiY = logicalDpiY() > 0 ? logicalDpiY() : 96;
+
+    m_relayoutTimer = new QTimer(this);
+    m_relayoutTimer->setSingleShot(true);
+    m_relayoutTimer->setInterval(kRelayoutDelayMs);
+    connect(m_relayoutTimer, &QTimer::timeout, this, [this]() {
+        if (m_fixedWidth.load() > 0 || !has_document())
+            return;
+        const int width = client_width();
+        if (width != m_lastLayoutWidth.load())
+            render(width);
+    });
+    updateClientSize();
+}
+
+HtmlWindow::~HtmlWindow() {
+    TF_LOG(LOG_INFO, "");
+    // The engine frees its fonts through this view: the document goes first.
+    release_document();
+    m_images->clear();
+}
+
+// ---- threads ------------------------------------------------------------------
+
+bool HtmlWindow::onWindowThread() const {
+    return QThread::currentThread() == thread();
+}
+
+void HtmlWindow::onWindowThread(std::function<void()> fn) {
+    if (onWindowThread())
+        fn();
+    else
+        QMetaObject::invokeMethod(this, std::move(fn), Qt::QueuedConnection);
+}
+
+// ---- the main window's side -------------------------------------------------------
+
+void HtmlWindow::set_frame(Connector* frame) {
+    m_frame = frame;
+}
+
+void HtmlWindow::setContentProvider(ContentProvider provider) {
+    m_contentProvider = std::move(provider);
+}
+
+void HtmlWindow::load_home_page(const std::string& html) {
+    m_loadingHomePage = true;
+    load_string(html, String("./"));
+    m_loadingHomePage = false;
+}
+
+bool HtmlWindow::isHomePageShown() const {
+    auto lock = lockDocument();
+    auto home = m_homePage.lock();
+    return home && home == m_html;
+}
+
+std::string HtmlWindow::callParentService(const std::string& name, URI* data) {
+    if (name == "get.content" && m_contentProvider)
+        return m_contentProvider(data);
+    return std::string();
+}
+
+void HtmlWindow::loadUriAsync(const String& address) {
+    onWindowThread([this, address]() { emit loadRequested(address); });
+}
+
+void HtmlWindow::queueTask(const std::string& name, const String& param) {
+    // A saved position belongs to the page loaded after it was queued, not to
+    // the page still on screen.
+    if (name == "scroll.set")
+        m_scrollTaskGeneration = m_docGeneration.load();
+    BookWidget::queueTask(name, param);
+}
+
+void HtmlWindow::finishTask(const std::string& name, const String& param) {
+    if (name == "open.uri") {
+        emit loadRequested(param);
+        setScrollPosition(0);
+    } else if (name == "remove.file") {
+        emit removeFileRequested(param.str());
+    } else if (name == "remove.file.all") {
+        emit removeAllRequested();
+    } else if (name == "scroll.set") {
+        setScrollPosition(std::atoi(param.str().c_str()));
+        viewport()->update();
+    } else if (name == "open.external") {
+        const std::string url = param.str();
+        QDesktopServices::openUrl(QUrl(QString::fromUtf8(url.data(), static_cast<qsizetype>(url.size()))));
+    }
+}
+
+void HtmlWindow::runLinkTasks() {
+    processTask("open.uri");
+    processTask("remove.file");
+    processTask("remove.file.all");
+    processTask("open.external");
+}
+
+void HtmlWindow::on_anchor_click(const litehtml::tchar_t* url, const litehtml::element::ptr& /*el*/) {
+    const std::string href = url ? url : "";
+    TF_LOG(LOG_INFO, "url='" << href << "'");
+    if (href.empty())
+        return;
+    if (isHomePageShown()) {
+        // Book paths in the home page are percent-encoded; the library reads its own links.
+        std::string path;
+        switch (DataHelper::readHomeLink(href, path)) {
+        case DataHelper::LINK_OPEN:
+            queueTask("open.uri", String(path));
+            break;
+        case DataHelper::LINK_REMOVE:
+            queueTask("remove.file", String(path));
+            break;
+        case DataHelper::LINK_REMOVE_ALL:
+            queueTask("remove.file.all", String());
+            break;
+        case DataHelper::LINK_NONE:
+            break;
+        }
+        return;
+    }
+    // Commands belong to the home page; in a book they would let the book
+    // remove entries from the user's library.
+    if (startsWithNoCase(href, "cmd:")) {
+        TF_LOG(LOG_WARN, "command link outside the home page ignored: " << href);
+        return;
+    }
+    if (startsWithNoCase(href, "http:") || startsWithNoCase(href, "https:") || startsWithNoCase(href, "mailto:")) {
+        queueTask("open.external", String(href));
+        return;
+    }
+    if (href[0] == '#') {
+        // A note in the same page: the page's own address with the fragment.
+        String address = current_address();
+        const size_t hash = address.find(L"#");
+        if (hash != String::npos)
+            address = String(address.substr(0, hash));
+        queueTask("open.uri", String(address + String(href)));
+        return;
+    }
+    queueTask("open.uri", resolve(String(href)));
+}
+
+// ---- layout and geometry ----------------------------------------------------------
+
+void HtmlWindow::updateClientSize() {
+    const int extent = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
+    m_clientWidth = std::max(1, contentsRect().width() - extent);
+    m_clientHeight = std::max(1, viewport()->height());
+}
+
+int HtmlWindow::client_width() {
+    const int fixed = m_fixedWidth.load();
+    const int width = fixed > 0 ? fixed : m_clientWidth.load();
+    // Called by the layout of every load: remember the width it uses.
+    m_lastLayoutWidth = width;
+    return width;
+}
+
+void HtmlWindow::setFixedClientSize(const QSize& size) {
+    m_fixedWidth = size.isValid() && size.width() > 0 ? size.width() : 0;
+    m_fixedHeight = size.isValid() && size.height() > 0 ? size.height() : 0;
+    if (onWindowThread())
+        updateScrollBars();
+}
+
+void HtmlWindow::render(int width) {
+    m_lastLayoutWidth = width;
+    Renderer::render(width);
+}
+
+void HtmlWindow::scheduleRelayout() {
+    if (m_fixedWidth.load() == 0)
+        m_relayoutTimer->start();
+}
+
+void HtmlWindow::resizeEvent(QResizeEvent* event) {
+    QAbstractScrollArea::resizeEvent(event);
+    TF_LOG(LOG_DEBUG, "****** w=" << event->size().width() << "x" << event->size().height());
+    updateClientSize();
+    updateScrollBars();
+    if (has_document() && m_fixedWidth.load() == 0 && m_clientWidth.load() != m_lastLayoutWidth.load())
+        scheduleRelayout();
+}
+
+void HtmlWindow::changeEvent(QEvent* event) {
+    QAbstractScrollArea::changeEvent(event);
+    if (event->type() == QEvent::StyleChange || event->type() == QEvent::FontChange) {
+        m_dpiY = logicalDpiY() > 0 ? logicalDpiY() : 96;
+        updateClientSize();
+    }
+}
+
+void HtmlWindow::on_document_size(int width, int height) {
+    const unsigned generation = m_docGeneration.load();
+    onWindowThread([this, width, height, generation]() {
+        m_docSize = QSize(width, height);
+        m_sizedGeneration = std::max(m_sizedGeneration, generation);
+        updateScrollBars();
+        // Laid out while the view changed its width: lay out again.
+        if (m_fixedWidth.load() == 0 && m_lastLayoutWidth.load() != m_clientWidth.load())
+            scheduleRelayout();
+    });
+}
+
+void HtmlWindow::on_redraw() {
+    onWindowThread([this]() { viewport()->update(); });
+}
+
+void HtmlWindow::on_progress(int percent) {
+    onWindowThread([this, percent]() { emit progressChanged(percent); });
+}
+
+void HtmlWindow::move2id(int y) {
+    TF_LOG(LOG_INFO, "ypos=" << y);
+    onWindowThread([this, y]() {
+        setScrollPosition(y);
+        viewport()->update();
+    });
+}
+
+void HtmlWindow::on_document_changed() {
+    BookWidget::on_document_changed();
+    ++m_docGeneration;
+    m_tilesStale = true;
+    if (m_loadingHomePage && onWindowThread())
+        m_homePage = m_html;
+}
+
+void HtmlWindow::updateScrollBars() {
+    const int pageH = m_fixedHeight.load() > 0 ? m_fixedHeight.load() : viewport()->height();
+    const int pageW = m_fixedWidth.load() > 0 ? m_fixedWidth.load() : viewport()->width();
+    verticalScrollBar()->setPageStep(std::max(1, pageH));
+    verticalScrollBar()->setRange(0, std::max(0, m_docSize.height() - pageH));
+    horizontalScrollBar()->setPageStep(std::max(1, pageW));
+    horizontalScrollBar()->setRange(0, std::max(0, m_docSize.width() - pageW));
+}
+
+QSize HtmlWindow::documentSize() const {
+    auto lock = lockDocument();
+    if (!m_html)
+        return QSize();
+    return QSize(m_html->width(), m_html->height());
+}
+
+// ---- scrolling ----------------------------------------------------------------------
+
+int HtmlWindow::scrollPosition() const {
+    return verticalScrollBar()->value();
+}
+
+void HtmlWindow::setScrollPosition(int y) {
+    verticalScrollBar()->setValue(std::clamp(y, 0, verticalScrollBar()->maximum()));
+}
+
+int HtmlWindow::maxScrollPosition() const {
+    return verticalScrollBar()->maximum();
+}
+
+int HtmlWindow::pageSize() const {
+    return m_fixedHeight.load() > 0 ? m_fixedHeight.load() : viewport()->height();
+}
+
+QPoint HtmlWindow::scrollOffset() const {
+    return QPoint(horizontalScrollBar()->value(), verticalScrollBar()->value());
+}
+
+QPoint HtmlWindow::toDocument(const QPoint& viewportPoint) const {
+    return viewportPoint + scrollOffset();
+}
+
+void HtmlWindow::scrollContentsBy(int /*dx*/, int /*dy*/) {
+    viewport()->update();
+}
+
+// ---- painting -------------------------------------------------------------------------
+
+void HtmlWindow::paintDocument(QPainter& painter, const QRect& docRect) {
+    auto lock = lockDocument();
+    if (!m_html)
+        return;
+    m_painter = &painter;
+    m_paintDpr = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
+    m_clipSaved.clear();
+    m_clips.clear();
+    litehtml::position clip(0, 0, docRect.width(), docRect.height());
+    draw_document(reinterpret_cast<litehtml::uint_ptr>(&painter), -docRect.x(), -docRect.y(), &clip);
+    // Clips the engine left open end with the paint.
+    while (!m_clipSaved.empty())
+        del_clip();
+    m_painter = nullptr;
+}
+
+void HtmlWindow::paintEvent(QPaintEvent* event) {
+    TF_LOG(LOG_DEBUG, "this=" << static_cast<void*>(this));
+    const QRect exposed = event->rect();
+    const QPoint offset = scrollOffset();
+    const qreal dpr = viewport()->devicePixelRatioF();
+    const unsigned generation = m_docGeneration.load();
+    const bool firstPaint = generation != m_paintedGeneration && has_document();
+    if (firstPaint)
+        emit progressChanged(90);
+
+    bool painted = false;
+    {
+        QPainter painter(viewport());
+        auto lock = lockDocument();
+        if (m_html) {
+            if (m_paintedGeneration != m_docGeneration.load() || m_tilesStale.exchange(false)) {
+                m_tiles->clear();
+                m_paintedGeneration = m_docGeneration.load();
+            }
+            const QRect area = exposed.translated(offset);
+            if (m_tilesEnabled) {
+                int c0, c1, r0, r1;
+                TileCache::tileSpan(area, c0, c1, r0, r1);
+                for (int r = r0; r <= r1; ++r) {
+                    for (int c = c0; c <= c1; ++c) {
+                        const QRect tileRect = TileCache::tileRect(c, r);
+                        const QImage* cached = m_tiles->find(c, r, dpr);
+                        if (cached) {
+                            painter.drawImage(tileRect.topLeft() - offset, *cached);
+                            continue;
+                        }
+                        QImage tile(tileRect.size() * dpr, QImage::Format_RGB32);
+                        tile.setDevicePixelRatio(dpr);
+                        tile.fill(Qt::white);
+                        {
+                            QPainter tilePainter(&tile);
+                            paintDocument(tilePainter, tileRect);
+                        }
+                        painter.drawImage(tileRect.topLeft() - offset, tile);
+                        m_tiles->insert(c, r, dpr, tile);
+                    }
+                }
+            } else {
+                painter.fillRect(exposed, Qt::white);
+                painter.setClipRect(exposed);
+                painter.translate(exposed.topLeft());
+                paintDocument(painter, area);
+            }
+            painted = true;
+        } else {
+            painter.fillRect(exposed, Qt::white);
+        }
+    }
+    if (!painted)
+        return;
+    if (firstPaint)
+        emit progressChanged(0);
+    if (takeBookLoaded())
+        QMetaObject::invokeMethod(this, [this]() { emit bookLoaded(); }, Qt::QueuedConnection);
+    // A restored reading position applies once its page has its scroll range.
+    if (m_sizedGeneration > m_scrollTaskGeneration.load())
+        processTask("scroll.set");
+}
+
+QImage HtmlWindow::renderImage(const QRect& documentRect, qreal devicePixelRatio) {
+    const qreal dpr = devicePixelRatio > 0 ? devicePixelRatio : 1.0;
+    QImage image(documentRect.size() * dpr, QImage::Format_RGB32);
+    if (image.isNull())
+        return image;
+    image.setDevicePixelRatio(dpr);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    paintDocument(painter, documentRect);
+    return image;
+}
+
+std::string HtmlWindow::paintedText(const QRect& documentRect) {
+    auto lock = lockDocument();
+    if (!m_html || documentRect.isEmpty())
+        return std::string();
+    std::vector<litehtml::position> drawn;
+    m_paintedRuns = &drawn;
+    QImage strip(QSize(documentRect.width(), std::min(kTextStrip, documentRect.height())), QImage::Format_RGB32);
+    for (int y = documentRect.top(); y <= documentRect.bottom(); y += strip.height()) {
+        const int h = std::min(strip.height(), documentRect.bottom() + 1 - y);
+        strip.fill(Qt::white);
+        QPainter painter(&strip);
+        paintDocument(painter, QRect(documentRect.left(), y, documentRect.width(), h));
+    }
+    m_paintedRuns = nullptr;
+
+    std::set<std::tuple<int, int, int, int>> boxes;
+    for (const auto& p : drawn)
+        boxes.emplace(p.x, p.y, p.width, p.height);
+    text_range_t runs;
+    create_range(m_html, runs);
+    std::string out, line;
+    const litehtml::element* block = nullptr;
+    bool first = true;
+    auto endLine = [&]() {
+        tf::trim(line);
+        if (!line.empty()) {
+            out += line;
+            out += '\n';
+        }
+        line.clear();
+    };
+    for (const auto& run : runs) {
+        if (!boxes.count(std::make_tuple(run.pos.x, run.pos.y, run.pos.width, run.pos.height)))
+            continue;
+        const litehtml::element* b = TextSearch::blockOf(run.element);
+        if (!first && b != block)
+            endLine();
+        first = false;
+        block = b;
+        for (char c : run_text(run)) {
+            const bool space = c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
+            if (space) {
+                if (!line.empty() && line.back() != ' ')
+                    line += ' ';
+            } else {
+                line += c;
+            }
+        }
+    }
+    endLine();
+    return out;
+}
+
+size_t HtmlWindow::imageCacheSize() const {
+    return m_images->count();
+}
+
+void HtmlWindow::dropTiles() {
+    m_tiles->clear();
+    viewport()->update();
+}
+
+void HtmlWindow::setTileCacheEnabled(bool enabled) {
+    m_tilesEnabled = enabled;
+    dropTiles();
+}
+
+void HtmlWindow::invalidateDocumentRect(const QRect& rect) {
+    if (rect.isEmpty())
+        return;
+    if (!onWindowThread()) {
+        m_tilesStale = true;
+        return;
+    }
+    const QRect grown = rect.adjusted(-2, -2, 2, 2);
+    m_tiles->invalidate(grown);
+    viewport()->update(grown.translated(-scrollOffset()));
+}
+
+QRect HtmlWindow::runsBox(int first, int last) const {
+    auto lock = lockDocument();
+    const auto& runs = textRange();
+    QRect box;
+    if (runs.empty())
+        return box;
+    first = std::max(first, 0);
+    last = std::min(last, static_cast<int>(runs.size()) - 1);
+    for (int i = first; i <= last; ++i)
+        box = box.united(toRect(runs[static_cast<size_t>(i)].pos));
+    return box;
+}
+
+void HtmlWindow::invalidateRuns(int first, int last) {
+    invalidateDocumentRect(runsBox(first, last));
+}
+
+QRect HtmlWindow::unmarkAll() {
+    auto lock = lockDocument();
+    const auto& runs = textRange();
+    QRect box;
+    for (size_t i = 0; i < runs.size(); ++i) {
+        if (runs[i].marked) {
+            box = box.united(toRect(runs[i].pos));
+            markRuns(i, i, false);
+        }
+    }
+    return box;
+}
+
+// ---- selection -------------------------------------------------------------------------
+
+void HtmlWindow::clearTextRange() {
+    QRect marked;
+    {
+        auto lock = lockDocument();
+        marked = unmarkAll();
+        BookWidget::clearTextRange();
+        m_search->current = TextSearch::Match();
+    }
+    invalidateDocumentRect(marked);
+}
+
+void HtmlWindow::selected_text(String& out) const {
+    const std::string text = markedText();
+    out += String::utf2wide(text.data(), static_cast<int>(text.size()));
+}
+
+QString HtmlWindow::selectedText() const {
+    const std::string text = markedText();
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+void HtmlWindow::copySelection() {
+    const QString text = selectedText();
+    if (!text.isEmpty())
+        QGuiApplication::clipboard()->setText(text);
+    clearTextRange();
+    viewport()->update();
+}
+
+void HtmlWindow::showCopyMenu(const QPoint& globalPos) {
+    QMenu menu(this);
+    QAction* copy = menu.addAction(tr("Copy"));
+    // The menu's bottom edge at the pointer.
+    QAction* chosen = menu.exec(globalPos - QPoint(0, menu.sizeHint().height()));
+    if (chosen == copy)
+        copySelection();
+}
+
+void HtmlWindow::mousePressEvent(QMouseEvent* event) {
+    const QPoint pos = event->position().toPoint();
+    const QPoint doc = toDocument(pos);
+    bool showMenu = false;
+    {
+        auto lock = lockDocument();
+        if (!m_html) {
+            TF_LOG(LOG_WARN, "m_html is null");
+            return;
+        }
+        m_selStart = m_selEnd = m_anchor = -1;
+        if (event->button() == Qt::LeftButton) {
+            if (textRangeSize() > 0)
+                clearTextRange();
+            createTextRange();
+            m_anchor = runAt(doc.x(), doc.y());
+        } else if (event->button() == Qt::RightButton && textRangeSize() > 0) {
+            showMenu = true;
+        }
+        if (!showMenu) {
+            m_pressPoint = pos;
+            m_redrawBoxes.clear();
+            if (m_html->on_lbutton_down(doc.x(), doc.y(), pos.x(), pos.y(), m_redrawBoxes))
+                for (const auto& box : m_redrawBoxes)
+                    invalidateDocumentRect(toRect(box));
+        }
+    }
+    if (showMenu)
+        showCopyMenu(event->globalPosition().toPoint());
+    event->accept();
+}
+
+void HtmlWindow::mouseMoveEvent(QMouseEvent* event) {
+    const QPoint pos = event->position().toPoint();
+    const QPoint doc = toDocument(pos);
+    auto lock = lockDocument();
+    if (!m_html) {
+        TF_LOG(LOG_DEBUG, "m_html=null");
+        return;
+    }
+    if ((event->buttons() & Qt::LeftButton) && m_anchor != -1) {
+        const int count = static_cast<int>(textRangeSize());
+        const int lo = std::max(0, m_anchor - kSelectionReach);
+        const int hi = std::min(count, m_anchor + kSelectionReach);
+        const int oldFirst = std::min(m_selStart, m_selEnd), oldLast = std::max(m_selStart, m_selEnd);
+        if (hi > lo)
+            markRuns(static_cast<size_t>(lo), static_cast<size_t>(hi - 1), false);
+        const auto& runs = textRange();
+        for (int i = lo; i < hi; ++i) {
+            if (runs[static_cast<size_t>(i)].pos.is_point_inside(doc.x(), doc.y())) {
+                m_selEnd = i;
+                if (m_selStart == -1)
+                    m_selStart = i;
+            }
+        }
+        if (count > 0 && m_selStart != -1) {
+            const int first = std::min(m_selStart, m_selEnd), last = std::max(m_selStart, m_selEnd);
+            markRuns(static_cast<size_t>(first), static_cast<size_t>(last), true);
+            QRect changed = runsBox(first, last);
+            if (oldFirst >= 0)
+                changed = changed.united(runsBox(oldFirst, oldLast));
+            invalidateDocumentRect(changed);
+            if (pos != m_pressPoint)
+                return; // no hover while selecting
+        }
+    }
+    m_redrawBoxes.clear();
+    if (m_html->on_mouse_over(doc.x(), doc.y(), pos.x(), pos.y(), m_redrawBoxes))
+        for (const auto& box : m_redrawBoxes)
+            invalidateDocumentRect(toRect(box));
+}
+
+void HtmlWindow::mouseReleaseEvent(QMouseEvent* event) {
+    const QPoint pos = event->position().toPoint();
+    const QPoint doc = toDocument(pos);
+    {
+        auto lock = lockDocument();
+        if (!m_html) {
+            TF_LOG(LOG_DEBUG, "m_html=null");
+            return;
+        }
+        m_redrawBoxes.clear();
+        // A release over a link makes the engine call on_anchor_click, which only queues a task.
+        if (m_html->on_lbutton_up(doc.x(), doc.y(), pos.x(), pos.y(), m_redrawBoxes))
+            for (const auto& box : m_redrawBoxes)
+                invalidateDocumentRect(toRect(box));
+        // A click without movement removes the selection; a drag keeps it for "Copy".
+        if (pos == m_pressPoint)
+            clearTextRange();
+        m_anchor = -1;
+    }
+    // Unlocked: a task may start a load.
+    runLinkTasks();
+    event->accept();
+}
+
+void HtmlWindow::keyPressEvent(QKeyEvent* event) {
+    if (m_frame)
+        m_frame->processKey(*event);
+    else
+        QAbstractScrollArea::keyPressEvent(event);
+}
+
+// ---- search -----------------------------------------------------------------------------
+
+void HtmlWindow::clearSearch() {
+    QRect marked;
+    {
+        auto lock = lockDocument();
+        marked = unmarkAll();
+        m_search->current = TextSearch::Match();
+        m_search->currentKeyword.clear();
+    }
+    invalidateDocumentRect(marked);
+}
+
+int HtmlWindow::search_text(const std::string& keyword, unsigned start, bool backward) {
+    const std::u32string key = TextSearch::normalize(keyword);
+    TextSearch::Match match;
+    {
+        auto lock = lockDocument();
+        invalidateDocumentRect(unmarkAll());
+        if (!m_html || key.empty()) {
+            m_search->current = TextSearch::Match();
+            return -1;
+        }
+        if (textRangeSize() == 0)
+            createTextRange();
+        m_search->index(textRange(), m_html.get());
+        const bool goOn = start != 0 && m_search->current.valid() && m_search->currentKeyword == key;
+        match = goOn ? m_search->next(key, m_search->current, backward)
+                     : m_search->find(key, backward ? -1 : 0, backward);
+        m_search->current = match;
+        m_search->currentKeyword = key;
+        if (!match.valid())
+            return -1;
+        markRuns(static_cast<size_t>(match.firstRun), static_cast<size_t>(match.lastRun), true);
+        invalidateRuns(match.firstRun, match.lastRun);
+    }
+    scrollToRuns(match.firstRun, match.lastRun);
+    viewport()->update();
+    return match.offset;
+}
+
+void HtmlWindow::scrollToRuns(int firstRun, int lastRun) {
+    QRect box, reference;
+    {
+        auto lock = lockDocument();
+        const auto& runs = textRange();
+        if (firstRun < 0 || static_cast<size_t>(lastRun) >= runs.size())
+            return;
+        box = runsBox(firstRun, lastRun);
+        // The run before the match shows a little of what leads to it.
+        reference = toRect(runs[static_cast<size_t>(firstRun > 0 ? firstRun - 1 : firstRun)].pos);
+    }
+    const int top = scrollPosition();
+    const int bottom = top + pageSize();
+    if (box.top() < top || box.bottom() >= bottom)
+        setScrollPosition(std::min(reference.top(), box.top()));
+    const int left = horizontalScrollBar()->value();
+    const int right = left + viewport()->width();
+    if (box.left() < left || box.right() >= right)
+        horizontalScrollBar()->setValue(box.right() < viewport()->width() ? 0 : box.left());
+}
+
+// ---- closing -----------------------------------------------------------------------------
+
+void HtmlWindow::close() {
+    m_images->clear();
+    {
+        auto lock = lockReader();
+        if (BaseReader* reader = getReader())
+            reader->close();
+    }
+    Renderer::close();
+    if (onWindowThread())
+        dropTiles();
+    else
+        m_tilesStale = true;
+}
+
+} // namespace tf

@@ -1,0 +1,615 @@
+// The engine's container on QPainter: fonts, text, pictures, backgrounds,
+// borders, list markers, clipping and the content lookups of layout.
+
+#include "HtmlWindow.h"
+
+#include <QByteArray>
+#include <QCryptographicHash>
+#include <QFontDatabase>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPixmap>
+#include <QThread>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <mutex>
+#include <set>
+
+#include "FontHandle.h"
+#include "ImageCache.h"
+#include "utility/File.h"
+#include "utility/Image.h"
+#include "utility/log.h"
+#include "utility/text.h"
+
+namespace tf {
+
+namespace {
+
+constexpr int kMinFontPixels = 1;
+constexpr int kMaxFontPixels = 1000;
+
+QPainter* painterOf(litehtml::uint_ptr hdc) {
+    return reinterpret_cast<QPainter*>(hdc);
+}
+
+FontHandle* fontOf(litehtml::uint_ptr font) {
+    return reinterpret_cast<FontHandle*>(font);
+}
+
+QRect toRect(const litehtml::position& p) {
+    return QRect(p.x, p.y, p.width, p.height);
+}
+
+QColor toColor(const litehtml::web_color& c) {
+    return QColor(c.red, c.green, c.blue, c.alpha);
+}
+
+bool hasRadius(const litehtml::border_radiuses& r) {
+    return r.top_left_x > 0 || r.top_left_y > 0 || r.top_right_x > 0 || r.top_right_y > 0 || r.bottom_right_x > 0 ||
+           r.bottom_right_y > 0 || r.bottom_left_x > 0 || r.bottom_left_y > 0;
+}
+
+// A rectangle with a radius of its own at every corner.
+QPainterPath roundedPath(const QRectF& r, const litehtml::border_radiuses& radius) {
+    auto clampX = [&](int v) { return std::min<qreal>(std::max(v, 0), r.width() / 2); };
+    auto clampY = [&](int v) { return std::min<qreal>(std::max(v, 0), r.height() / 2); };
+    const qreal tlx = clampX(radius.top_left_x), tly = clampY(radius.top_left_y);
+    const qreal trx = clampX(radius.top_right_x), try_ = clampY(radius.top_right_y);
+    const qreal brx = clampX(radius.bottom_right_x), bry = clampY(radius.bottom_right_y);
+    const qreal blx = clampX(radius.bottom_left_x), bly = clampY(radius.bottom_left_y);
+    QPainterPath path;
+    path.moveTo(r.left() + tlx, r.top());
+    path.lineTo(r.right() - trx, r.top());
+    if (trx > 0 && try_ > 0)
+        path.arcTo(QRectF(r.right() - 2 * trx, r.top(), 2 * trx, 2 * try_), 90, -90);
+    path.lineTo(r.right(), r.bottom() - bry);
+    if (brx > 0 && bry > 0)
+        path.arcTo(QRectF(r.right() - 2 * brx, r.bottom() - 2 * bry, 2 * brx, 2 * bry), 0, -90);
+    path.lineTo(r.left() + blx, r.bottom());
+    if (blx > 0 && bly > 0)
+        path.arcTo(QRectF(r.left(), r.bottom() - 2 * bly, 2 * blx, 2 * bly), 270, -90);
+    path.lineTo(r.left(), r.top() + tly);
+    if (tlx > 0 && tly > 0)
+        path.arcTo(QRectF(r.left(), r.top(), 2 * tlx, 2 * tly), 180, -90);
+    path.closeSubpath();
+    return path;
+}
+
+bool drawn(const litehtml::border& b) {
+    return b.width > 0 && b.style != litehtml::border_style_none && b.style != litehtml::border_style_hidden;
+}
+
+// Decodes the payload of a "data:" address; false when it is not one.
+bool decodeDataUrl(const std::string& url, std::string& mime, std::string& data) {
+    if (url.size() < 5 || str2lower(url.substr(0, 5)) != "data:")
+        return false;
+    const size_t comma = url.find(',');
+    if (comma == std::string::npos)
+        return false;
+    std::string header = url.substr(5, comma - 5);
+    const bool base64 = header.size() >= 7 && str2lower(header.substr(header.size() - 7)) == ";base64";
+    mime = str2lower(header.substr(0, header.find(';')));
+    data = base64 ? base64_decode(url.substr(comma + 1)) : url_decode(url.substr(comma + 1));
+    return true;
+}
+
+String separatorFor(const String& address) {
+    return address.compare(0, 7, L"epub://") == 0 ? String("/") : File::separator;
+}
+
+} // namespace
+
+// ---- fonts and text ------------------------------------------------------------------
+
+litehtml::uint_ptr HtmlWindow::create_font(const litehtml::tchar_t* faceName, int size, int weight,
+                                           litehtml::font_style italic, unsigned int decoration,
+                                           litehtml::font_metrics* fm) {
+    QStringList families = FontHandle::families(faceName ? faceName : "");
+    if (families.isEmpty())
+        families << QString::fromUtf8(get_default_font_name());
+    QFont font;
+    font.setFamilies(families);
+    // A generic family anywhere in the list tells the matcher what to fall back to.
+    for (const QString& family : FontHandle::families(faceName ? faceName : "")) {
+        QFont::StyleHint hint;
+        if (FontHandle::styleHint(family, hint) ||
+            FontHandle::styleHint(family == QLatin1String("Sans Serif") ? QStringLiteral("sans-serif") : family,
+                                  hint)) {
+            font.setStyleHint(hint);
+            break;
+        }
+    }
+    font.setPixelSize(std::clamp(size, kMinFontPixels, kMaxFontPixels));
+    font.setWeight(static_cast<QFont::Weight>(std::clamp(weight, 100, 900)));
+    font.setItalic(italic == litehtml::fontStyleItalic);
+    font.setUnderline((decoration & litehtml::font_decoration_underline) != 0);
+    font.setStrikeOut((decoration & litehtml::font_decoration_linethrough) != 0);
+    font.setOverline((decoration & litehtml::font_decoration_overline) != 0);
+
+    auto* handle = new FontHandle(font);
+    if (fm) {
+        // The true ascent and descent: the engine puts each run's top at its
+        // line's baseline less the ascent, and draw_text puts the baseline back.
+        fm->ascent = handle->ascent();
+        fm->descent = handle->descent();
+        fm->height = handle->ascent() + handle->descent();
+        fm->x_height = size;
+    }
+    return reinterpret_cast<litehtml::uint_ptr>(handle);
+}
+
+void HtmlWindow::delete_font(litehtml::uint_ptr hFont) {
+    delete fontOf(hFont);
+}
+
+int HtmlWindow::text_width(const litehtml::tchar_t* text, litehtml::uint_ptr hFont) {
+    FontHandle* font = fontOf(hFont);
+    return font ? font->width(text) : 0;
+}
+
+void HtmlWindow::draw_text(litehtml::uint_ptr hdc, const litehtml::tchar_t* text, litehtml::uint_ptr hFont,
+                           litehtml::web_color color, const litehtml::position& pos) {
+    QPainter* painter = painterOf(hdc);
+    FontHandle* font = fontOf(hFont);
+    if (!painter || !font || !text)
+        return;
+    if (isMarkedDrawnRun(pos))
+        painter->fillRect(toRect(pos), QColor::fromRgba(kMarkColor));
+    if (m_paintedRuns) {
+        const litehtml::position origin = draw_origin();
+        m_paintedRuns->emplace_back(pos.x - origin.x, pos.y - origin.y, pos.width, pos.height);
+    }
+    painter->setFont(font->font());
+    painter->setPen(color.alpha == 0 ? QColor(Qt::black) : QColor(color.red, color.green, color.blue));
+    // No length limit on the conversion: a long URL or CJK line is one run.
+    painter->drawText(QPointF(pos.x, pos.y + font->ascent()), QString::fromUtf8(text));
+}
+
+int HtmlWindow::pt_to_px(int pt) const {
+    return pt * m_dpiY.load() / 72;
+}
+
+void HtmlWindow::transform_text(litehtml::tstring& text, litehtml::text_transform tt) {
+    if (text.empty() || tt == litehtml::text_transform_none)
+        return;
+    QString s = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    switch (tt) {
+    case litehtml::text_transform_uppercase:
+        s = s.toUpper();
+        break;
+    case litehtml::text_transform_lowercase:
+        s = s.toLower();
+        break;
+    case litehtml::text_transform_capitalize:
+        for (int i = 0; i < s.size(); ++i) {
+            if (s[i].isLetter()) {
+                s.replace(i, 1, s.mid(i, 1).toUpper());
+                break;
+            }
+        }
+        break;
+    default:
+        return;
+    }
+    const QByteArray utf8 = s.toUtf8();
+    text.assign(utf8.constData(), static_cast<size_t>(utf8.size()));
+}
+
+void HtmlWindow::loadEmbeddedFonts() {
+    static std::mutex registeredMutex;
+    static std::set<QByteArray> registered; // digests of the fonts this process holds
+
+    auto lock = lockReader();
+    BaseReader* reader = getReader();
+    if (!reader)
+        return;
+    for (const std::string& name : reader->get_font_entries()) {
+        std::string data;
+        reader->get_entry(name, data);
+        if (data.empty())
+            continue;
+        const QByteArray bytes(data.data(), static_cast<qsizetype>(data.size()));
+        const QByteArray digest = QCryptographicHash::hash(bytes, QCryptographicHash::Sha1);
+        {
+            std::lock_guard<std::mutex> guard(registeredMutex);
+            if (!registered.insert(digest).second)
+                continue; // the same font from an earlier opening
+        }
+        if (QFontDatabase::addApplicationFontFromData(bytes) < 0)
+            TF_LOG(LOG_WARN, "font not usable: " << name);
+    }
+}
+
+// ---- pictures -------------------------------------------------------------------------
+
+String HtmlWindow::resolveReference(const char* src, const char* baseurl) {
+    String ref(src ? src : "");
+    if (ref.size() >= 5 && String(ref.substr(0, 5)).lc() == String("data:"))
+        return ref;
+    if (baseurl && *baseurl) {
+        const String base(baseurl);
+        return URI::realpath(ref, base, separatorFor(base));
+    }
+    return resolve(ref);
+}
+
+void HtmlWindow::load_image(const litehtml::tchar_t* src, const litehtml::tchar_t* baseurl, bool /*redraw_on_ready*/) {
+    if (!src || !*src)
+        return;
+    const String path = resolveReference(src, baseurl);
+    const std::string key = path.str();
+    if (m_images->contains(key))
+        return;
+
+    std::string data, mime;
+    if (!decodeDataUrl(key, mime, data))
+        uri_content(path, data);
+    if (data.empty()) {
+        m_images->insertFailure(key);
+        return;
+    }
+    std::string decoded;
+    if (isDataBase64Encoded(data, mime, decoded))
+        data.swap(decoded);
+
+    bool svg = mime == "image/svg+xml";
+    int format = Image::getTypeFromMimeType(mime);
+    if (format == FIF_UNKNOWN && !svg) {
+        format = Image::getType(path);
+        svg = URI(path).rtype() == URI::RT_SVG;
+    }
+    if (svg || ImageCache::looksLikeSvg(data)) {
+        if (!m_images->insertSvg(key, QByteArray(data.data(), static_cast<qsizetype>(data.size()))))
+            TF_LOG(LOG_WARN, "not a usable SVG picture: " << shortify(key, 80));
+        return;
+    }
+    QImage image = ImageCache::decodeRaster(data, format);
+    if (image.isNull() && format != FIF_UNKNOWN)
+        image = ImageCache::decodeRaster(data, FIF_UNKNOWN); // the name may lie about the format
+    if (image.isNull())
+        TF_LOG(LOG_WARN, "not a usable picture: " << shortify(key, 80));
+    m_images->insert(key, image);
+}
+
+void HtmlWindow::get_image_size(const litehtml::tchar_t* src, const litehtml::tchar_t* baseurl, litehtml::size& sz) {
+    if (!src || !*src)
+        return;
+    const std::string key = resolveReference(src, baseurl).str();
+    if (!m_images->contains(key))
+        load_image(src, baseurl, false);
+    QSize size;
+    if (m_images->size(key, size)) {
+        sz.width = size.width();
+        sz.height = size.height();
+    }
+}
+
+void HtmlWindow::draw_background(litehtml::uint_ptr hdc, const litehtml::background_paint& bg) {
+    QPainter* painter = painterOf(hdc);
+    if (!painter)
+        return;
+    const QRect clip = toRect(bg.clip_box);
+    if (clip.isEmpty())
+        return;
+    painter->save();
+    if (hasRadius(bg.border_radius)) {
+        painter->setRenderHint(QPainter::Antialiasing);
+        painter->setClipPath(roundedPath(QRectF(toRect(bg.border_box)), bg.border_radius), Qt::IntersectClip);
+    }
+    if (bg.color.alpha)
+        painter->fillRect(clip, toColor(bg.color));
+    if (!bg.image.empty()) {
+        const std::string key = resolveReference(bg.image.c_str(), bg.baseurl.c_str()).str();
+        QSize natural;
+        if (m_images->size(key, natural)) {
+            QSize size(bg.image_size.width, bg.image_size.height);
+            if (size.width() <= 0 || size.height() <= 0)
+                size = clip.size(); // no size from the engine: the box
+            const QSize pixels(std::max(1, qRound(size.width() * m_paintDpr)),
+                               std::max(1, qRound(size.height() * m_paintDpr)));
+            QImage image = m_images->scaled(key, pixels);
+            if (!image.isNull()) {
+                const QRect first(bg.position_x, bg.position_y, size.width(), size.height());
+                painter->setClipRect(clip, Qt::IntersectClip);
+                if (bg.repeat == litehtml::background_repeat_no_repeat) {
+                    painter->drawImage(first, image);
+                } else {
+                    QRect area = clip;
+                    if (bg.repeat == litehtml::background_repeat_repeat_x)
+                        area = QRect(clip.left(), first.top(), clip.width(), first.height()).intersected(clip);
+                    else if (bg.repeat == litehtml::background_repeat_repeat_y)
+                        area = QRect(first.left(), clip.top(), first.width(), clip.height()).intersected(clip);
+                    if (!area.isEmpty()) {
+                        QPixmap tile = QPixmap::fromImage(image);
+                        tile.setDevicePixelRatio(static_cast<qreal>(image.width()) / size.width());
+                        auto phase = [](int from, int origin, int step) {
+                            int d = (from - origin) % step;
+                            return d < 0 ? d + step : d;
+                        };
+                        painter->drawTiledPixmap(area, tile,
+                                                 QPointF(phase(area.left(), first.left(), size.width()),
+                                                         phase(area.top(), first.top(), size.height())));
+                    }
+                }
+            }
+        }
+    }
+    painter->restore();
+}
+
+void HtmlWindow::draw_list_marker(litehtml::uint_ptr hdc, const litehtml::list_marker& marker) {
+    QPainter* painter = painterOf(hdc);
+    if (!painter)
+        return;
+    const QRect box = toRect(marker.pos);
+    if (!marker.image.empty()) {
+        const std::string key = resolveReference(marker.image.c_str(), marker.baseurl).str();
+        QSize natural;
+        if (m_images->size(key, natural) && !box.isEmpty()) {
+            QImage image = m_images->scaled(
+                key, QSize(qRound(box.width() * m_paintDpr), qRound(box.height() * m_paintDpr)));
+            if (!image.isNull()) {
+                painter->drawImage(box, image);
+                return;
+            }
+        }
+    }
+    if (marker.marker_type == litehtml::list_style_type_none || box.isEmpty())
+        return;
+    const QColor color = marker.color.alpha == 0 ? QColor(Qt::black) : toColor(marker.color);
+    painter->save();
+    painter->setRenderHint(QPainter::Antialiasing);
+    switch (marker.marker_type) {
+    case litehtml::list_style_type_circle:
+        painter->setPen(QPen(color, 1));
+        painter->setBrush(Qt::NoBrush);
+        painter->drawEllipse(QRectF(box).adjusted(0.5, 0.5, -0.5, -0.5));
+        break;
+    case litehtml::list_style_type_square:
+        painter->fillRect(box, color);
+        break;
+    default:
+        // A disc, also for the numbering systems the engine has no text for.
+        painter->setPen(Qt::NoPen);
+        painter->setBrush(color);
+        painter->drawEllipse(QRectF(box));
+        break;
+    }
+    painter->restore();
+}
+
+// ---- borders, the audio player, clipping ------------------------------------------------
+
+void HtmlWindow::draw_borders(litehtml::uint_ptr hdc, const litehtml::borders& borders,
+                              const litehtml::position& draw_pos, bool /*root*/) {
+    QPainter* painter = painterOf(hdc);
+    if (!painter)
+        return;
+    const QRect box = toRect(draw_pos);
+    if (box.isEmpty())
+        return;
+    const litehtml::border* sides[4] = {&borders.top, &borders.right, &borders.bottom, &borders.left};
+    const int top = drawn(borders.top) ? borders.top.width : 0;
+    const int right = drawn(borders.right) ? borders.right.width : 0;
+    const int bottom = drawn(borders.bottom) ? borders.bottom.width : 0;
+    const int left = drawn(borders.left) ? borders.left.width : 0;
+    if (!top && !right && !bottom && !left)
+        return;
+
+    painter->save();
+    // One uniform border with rounded corners: one stroke along the curve.
+    const bool uniform = std::all_of(std::begin(sides), std::end(sides), [&](const litehtml::border* s) {
+        return s->width == borders.top.width && s->style == borders.top.style && toColor(s->color) == toColor(borders.top.color);
+    });
+    if (uniform && top > 0 && hasRadius(borders.radius)) {
+        painter->setRenderHint(QPainter::Antialiasing);
+        QPen pen(toColor(borders.top.color), top);
+        if (borders.top.style == litehtml::border_style_dotted)
+            pen.setStyle(Qt::DotLine);
+        else if (borders.top.style == litehtml::border_style_dashed)
+            pen.setStyle(Qt::DashLine);
+        painter->setPen(pen);
+        painter->setBrush(Qt::NoBrush);
+        const qreal half = top / 2.0;
+        painter->drawPath(roundedPath(QRectF(box).adjusted(half, half, -half, -half), borders.radius));
+        painter->restore();
+        return;
+    }
+
+    const int x = box.left(), y = box.top(), r = box.left() + box.width(), b = box.top() + box.height();
+    // Each side a trapezoid, so that corners meet on the diagonal.
+    const QPolygon shapes[4] = {
+        QPolygon({QPoint(x, y), QPoint(r, y), QPoint(r - right, y + top), QPoint(x + left, y + top)}),
+        QPolygon({QPoint(r, y), QPoint(r, b), QPoint(r - right, b - bottom), QPoint(r - right, y + top)}),
+        QPolygon({QPoint(r, b), QPoint(x, b), QPoint(x + left, b - bottom), QPoint(r - right, b - bottom)}),
+        QPolygon({QPoint(x, b), QPoint(x, y), QPoint(x + left, y + top), QPoint(x + left, b - bottom)}),
+    };
+    const int widths[4] = {top, right, bottom, left};
+    for (int i = 0; i < 4; ++i) {
+        const litehtml::border& side = *sides[i];
+        const int w = widths[i];
+        if (w <= 0)
+            continue;
+        const QColor color = toColor(side.color);
+        if (side.style == litehtml::border_style_dotted || side.style == litehtml::border_style_dashed) {
+            QPen pen(color, w, side.style == litehtml::border_style_dotted ? Qt::DotLine : Qt::DashLine, Qt::FlatCap);
+            painter->setPen(pen);
+            const qreal h = w / 2.0;
+            switch (i) {
+            case 0: painter->drawLine(QPointF(x, y + h), QPointF(r, y + h)); break;
+            case 1: painter->drawLine(QPointF(r - h, y), QPointF(r - h, b)); break;
+            case 2: painter->drawLine(QPointF(x, b - h), QPointF(r, b - h)); break;
+            default: painter->drawLine(QPointF(x + h, y), QPointF(x + h, b)); break;
+            }
+            continue;
+        }
+        painter->setPen(Qt::NoPen);
+        painter->setBrush(color);
+        if (side.style == litehtml::border_style_double && w >= 3) {
+            // Two lines of a third each, the outer and the inner one.
+            const int t = std::max(1, w / 3);
+            QRect outer, inner;
+            switch (i) {
+            case 0: outer = QRect(x, y, r - x, t); inner = QRect(x + left - t, y + w - t, r - x - left - right + 2 * t, t); break;
+            case 1: outer = QRect(r - t, y, t, b - y); inner = QRect(r - w, y + top - t, t, b - y - top - bottom + 2 * t); break;
+            case 2: outer = QRect(x, b - t, r - x, t); inner = QRect(x + left - t, b - w, r - x - left - right + 2 * t, t); break;
+            default: outer = QRect(x, y, t, b - y); inner = QRect(x + w - t, y + top - t, t, b - y - top - bottom + 2 * t); break;
+            }
+            painter->fillRect(outer, color);
+            painter->fillRect(inner, color);
+            continue;
+        }
+        painter->drawPolygon(shapes[i]);
+    }
+    painter->restore();
+}
+
+void HtmlWindow::draw_audio_player(litehtml::uint_ptr hdc, const litehtml::position& pos) {
+    QPainter* painter = painterOf(hdc);
+    if (!painter)
+        return;
+    painter->save();
+    painter->setRenderHint(QPainter::Antialiasing);
+    painter->setPen(Qt::NoPen);
+    painter->setBrush(QColor(100, 100, 100));
+    painter->drawRoundedRect(toRect(pos), 5, 5);
+    const int mid = pos.y + (pos.height - 2) / 2 + 1;
+    painter->setPen(QPen(QColor(Qt::yellow), 2));
+    painter->drawLine(pos.x + 25, mid, pos.x + pos.width - 10, mid);
+    painter->setPen(Qt::NoPen);
+    painter->setBrush(QColor(200, 200, 255));
+    painter->drawEllipse(QRect(pos.x + 8, mid - 5, 10, 10));
+    painter->restore();
+}
+
+void HtmlWindow::set_clip(const litehtml::position& pos, const litehtml::border_radiuses& bdr_radius, bool valid_x,
+                          bool valid_y) {
+    m_clips.push_back(pos);
+    if (!m_painter) {
+        m_clipSaved.push_back(false);
+        return;
+    }
+    constexpr int kFar = 1 << 24;
+    QRect r = toRect(pos);
+    if (!valid_x)
+        r = QRect(-kFar, r.top(), 2 * kFar, r.height());
+    if (!valid_y)
+        r = QRect(r.left(), -kFar, r.width(), 2 * kFar);
+    m_painter->save();
+    if (valid_x && valid_y && hasRadius(bdr_radius))
+        m_painter->setClipPath(roundedPath(QRectF(r), bdr_radius), Qt::IntersectClip);
+    else
+        m_painter->setClipRect(r, Qt::IntersectClip);
+    m_clipSaved.push_back(true);
+}
+
+void HtmlWindow::del_clip() {
+    if (!m_clips.empty())
+        m_clips.pop_back();
+    if (m_clipSaved.empty())
+        return;
+    if (m_clipSaved.back() && m_painter)
+        m_painter->restore();
+    m_clipSaved.pop_back();
+}
+
+void HtmlWindow::get_client_rect(litehtml::position& client) const {
+    const int fixedW = m_fixedWidth.load(), fixedH = m_fixedHeight.load();
+    client = litehtml::position(0, 0, fixedW > 0 ? fixedW : m_clientWidth.load(),
+                                fixedH > 0 ? fixedH : m_clientHeight.load());
+}
+
+void HtmlWindow::get_media_features(litehtml::media_features& media) const {
+    litehtml::position client;
+    get_client_rect(client);
+    media.type = litehtml::media_type_screen;
+    media.width = client.width;
+    media.height = client.height;
+    media.device_width = client.width;
+    media.device_height = client.height;
+    media.color = 8;
+    media.color_index = 256;
+    media.monochrome = 0;
+    media.resolution = m_dpiY.load();
+}
+
+void HtmlWindow::get_language(litehtml::tstring& language, litehtml::tstring& culture) const {
+    language = "en";
+    culture.clear();
+}
+
+void HtmlWindow::set_cursor(const litehtml::tchar_t* cursor) {
+    if (QThread::currentThread() != thread())
+        return;
+    const bool pointer = cursor && std::strcmp(cursor, "pointer") == 0;
+    if (pointer == m_pointerCursor)
+        return;
+    m_pointerCursor = pointer;
+    viewport()->setCursor(pointer ? Qt::PointingHandCursor : Qt::ArrowCursor);
+}
+
+void HtmlWindow::set_caption(const litehtml::tchar_t* /*caption*/) {}
+
+void HtmlWindow::set_base_url(const litehtml::tchar_t* /*base_url*/) {}
+
+void HtmlWindow::import_css(litehtml::tstring& /*text*/, const litehtml::tstring& /*url*/,
+                            litehtml::tstring& /*baseurl*/) {}
+
+// ---- style sheets and content -------------------------------------------------------------
+
+void HtmlWindow::link(const std::shared_ptr<litehtml::document>& doc, const litehtml::element::ptr& el) {
+    const char* rel = el->get_attr("rel");
+    if (!rel || str2lower(std::string(rel).substr(0, 10)) != "stylesheet")
+        return;
+    const char* href = el->get_attr("href");
+    if (!href || !*href)
+        return;
+    const String path = resolve(String(href));
+    std::string css;
+    uri_content(path, css);
+    if (css.empty()) {
+        TF_LOG(LOG_ERROR, "CSS file not found: " << path.str());
+        return;
+    }
+    // Pictures named in the sheet are relative to the sheet, not to the page.
+    const String folder = URI(path).parent(separatorFor(path));
+    doc->add_stylesheet(css.c_str(), folder.str().c_str(), el->get_attr("media"));
+}
+
+String HtmlWindow::uri_content(const String& address, std::string& out) {
+    URI uri(address);
+    const int type = uri.rtype();
+    // An SVG file named by a page is a picture, not a book to open.
+    if (type == URI::RT_SVG && uri.is("file") && !is_page_lookup()) {
+        file_get_contents(uri.m_path.str(), out);
+        return uri.parent(File::separator);
+    }
+    String root = BookWidget::uri_content(address, out);
+    if (type == URI::RT_SVG && is_page_lookup() && ImageCache::looksLikeSvg(out)) {
+        // An SVG document shown as a page: a page that holds it as its picture.
+        String key = address;
+        const size_t hash = key.find(L"#");
+        if (hash != String::npos)
+            key = String(key.substr(0, hash));
+        const std::string name = key.str();
+        m_images->insertSvg(name, QByteArray(out.data(), static_cast<qsizetype>(out.size())));
+        std::string escaped;
+        for (char c : name) {
+            switch (c) {
+            case '&': escaped += "&amp;"; break;
+            case '"': escaped += "&quot;"; break;
+            case '<': escaped += "&lt;"; break;
+            case '>': escaped += "&gt;"; break;
+            default: escaped += c; break;
+            }
+        }
+        out = "<html><head><style>img { max-width: 100%; }</style></head><body><img src=\"" + escaped +
+              "\"/></body></html>";
+    }
+    return root;
+}
+
+} // namespace tf

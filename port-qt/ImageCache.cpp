@@ -1,0 +1,180 @@
+#include "ImageCache.h"
+
+#include <QPainter>
+#include <QSvgRenderer>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "utility/Image.h"
+#include "utility/log.h"
+
+namespace tf {
+
+namespace {
+
+// The size an SVG asks for: its width and height, else its view box, else the
+// size a replaced element gets without one.
+QSize svgSize(QSvgRenderer& renderer) {
+    QSize size = renderer.defaultSize();
+    if (size.width() > 0 && size.height() > 0)
+        return size;
+    QSizeF box = renderer.viewBoxF().size();
+    if (box.width() > 0 && box.height() > 0)
+        return box.toSize().expandedTo(QSize(1, 1));
+    return QSize(300, 150);
+}
+
+// `pixels` shrunk (keeping its proportions) so that no side exceeds the limit.
+QSize bounded(QSize pixels) {
+    const int side = std::max(pixels.width(), pixels.height());
+    if (side <= ImageCache::kMaxSide)
+        return pixels;
+    return pixels.scaled(ImageCache::kMaxSide, ImageCache::kMaxSide, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
+}
+
+} // namespace
+
+bool ImageCache::looksLikeSvg(const std::string& bytes) {
+    size_t i = 0;
+    // A byte-order mark and white space may come first.
+    if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0)
+        i = 3;
+    while (i < bytes.size() && std::isspace(static_cast<unsigned char>(bytes[i])))
+        ++i;
+    if (bytes.compare(i, 4, "<svg") == 0)
+        return true;
+    if (bytes.compare(i, 5, "<?xml") != 0 && bytes.compare(i, 4, "<!--") != 0 && bytes.compare(i, 9, "<!DOCTYPE") != 0)
+        return false;
+    // An XML prologue: an SVG root must follow soon.
+    return bytes.find("<svg", i) != std::string::npos &&
+           bytes.find("<svg", i) < std::min<size_t>(bytes.size(), 4096);
+}
+
+QImage ImageCache::decodeRaster(const std::string& bytes, int freeImageFormat) {
+    if (bytes.empty() || bytes.size() > static_cast<size_t>(INT32_MAX))
+        return QImage();
+    std::vector<unsigned char> data(bytes.begin(), bytes.end());
+    Image picture(data.data(), static_cast<int>(data.size()), static_cast<FREE_IMAGE_FORMAT>(freeImageFormat));
+    if (picture.isEmpty())
+        return QImage();
+    std::vector<uint8_t> pixels;
+    int w = 0, h = 0;
+    if (!picture.toRGBA32(pixels, w, h) || w <= 0 || h <= 0)
+        return QImage();
+    QImage argb(w, h, QImage::Format_ARGB32);
+    if (argb.isNull())
+        return argb;
+    for (int y = 0; y < h; ++y)
+        std::memcpy(argb.scanLine(y), pixels.data() + static_cast<size_t>(y) * w * 4, static_cast<size_t>(w) * 4);
+    // Premultiplied pixels are what the painter blends fastest.
+    return argb.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+}
+
+bool ImageCache::contains(const std::string& key) const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_entries.count(key) != 0;
+}
+
+void ImageCache::insert(const std::string& key, const QImage& image) {
+    auto entry = std::make_shared<Entry>();
+    if (image.isNull()) {
+        entry->failed = true;
+    } else {
+        entry->original = image;
+        entry->size = image.size();
+    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_entries[key] = std::move(entry);
+}
+
+bool ImageCache::insertSvg(const std::string& key, const QByteArray& svg) {
+    auto entry = std::make_shared<Entry>();
+    QSvgRenderer renderer(svg);
+    if (renderer.isValid()) {
+        entry->svg = svg;
+        entry->size = svgSize(renderer);
+    } else {
+        entry->failed = true;
+    }
+    const bool ok = !entry->failed;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_entries[key] = std::move(entry);
+    return ok;
+}
+
+void ImageCache::insertFailure(const std::string& key) {
+    auto entry = std::make_shared<Entry>();
+    entry->failed = true;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_entries.emplace(key, std::move(entry));
+}
+
+bool ImageCache::size(const std::string& key, QSize& out) const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    auto it = m_entries.find(key);
+    if (it == m_entries.end() || it->second->failed)
+        return false;
+    out = it->second->size;
+    return true;
+}
+
+QImage ImageCache::renderSvg(const QByteArray& svg, const QSize& pixels) {
+    QImage image(pixels, QImage::Format_ARGB32_Premultiplied);
+    if (image.isNull())
+        return image;
+    image.fill(Qt::transparent);
+    QSvgRenderer renderer(svg);
+    QPainter painter(&image);
+    renderer.render(&painter, QRectF(QPointF(0, 0), QSizeF(pixels)));
+    return image;
+}
+
+QImage ImageCache::scaled(const std::string& key, const QSize& wanted) {
+    if (wanted.width() <= 0 || wanted.height() <= 0)
+        return QImage();
+    const QSize pixels = bounded(wanted);
+    std::shared_ptr<Entry> entry;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto it = m_entries.find(key);
+        if (it == m_entries.end() || it->second->failed)
+            return QImage();
+        entry = it->second;
+        if (!entry->original.isNull() && entry->original.size() == pixels)
+            return entry->original;
+        for (auto copy = entry->copies.begin(); copy != entry->copies.end(); ++copy) {
+            if (copy->size() == pixels) {
+                entry->copies.splice(entry->copies.begin(), entry->copies, copy);
+                return entry->copies.front();
+            }
+        }
+    }
+    // Scaled outside the lock: layout may go on meanwhile.
+    QImage made = entry->svg.isEmpty()
+                      ? entry->original.scaled(pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                      : renderSvg(entry->svg, pixels);
+    if (made.isNull())
+        return made;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    entry->copies.push_front(made);
+    while (entry->copies.size() > kCopiesPerImage)
+        entry->copies.pop_back();
+    return made;
+}
+
+void ImageCache::clear() {
+    std::map<std::string, std::shared_ptr<Entry>> old;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        old.swap(m_entries);
+    }
+}
+
+size_t ImageCache::count() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_entries.size();
+}
+
+} // namespace tf
