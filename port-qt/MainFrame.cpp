@@ -1,0 +1,808 @@
+#include "MainFrame.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QScreen>
+#include <QScrollBar>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QThread>
+#include <QTimer>
+#include <QToolBar>
+#include <QUrl>
+
+#include <algorithm>
+#include <iostream>
+
+#include "AboutDialog.h"
+#include "HtmlWindow.h"
+#include "SearchBox.h"
+#include "src/DataHelper.h"
+#include "utility/File.h"
+#include "utility/Image.h"
+#include "utility/URI.h"
+#include "utility/log.h"
+
+// The resources live in a static library: pull them in explicitly.
+static void initOrinelResources() {
+    Q_INIT_RESOURCE(orinel);
+}
+
+namespace tf {
+
+const char* const MainFrame::kTitle = "Orinel Reader - Beta";
+const char* const MainFrame::kReady = "Orinel Reader - Ready";
+
+namespace {
+
+struct CommandInfo {
+    int id;
+    void (MainFrame::*handler)();
+    const char* text;
+    const char* themeIcon; // freedesktop icon name, "" for our own picture only
+    const char* icon;      // our own picture
+};
+
+// The tool bar, in the order of its buttons.
+const CommandInfo kToolCommands[] = {
+    {MainFrame::CMD_FILE_OPEN, &MainFrame::onFileOpen, "Open", "document-open", ":/icons/open.svg"},
+    {MainFrame::CMD_FILE_CLOSE, &MainFrame::onFileClose, "Close", "window-close", ":/icons/close.svg"},
+    {MainFrame::CMD_TOGGLE_PANEL, &MainFrame::onTogglePanel, "Table of Contents", "", ":/icons/panel.svg"},
+    {MainFrame::CMD_CHAPTER_PREV, &MainFrame::onChapterPrev, "Previous chapter", "go-previous",
+     ":/icons/chapter-prev.svg"},
+    {MainFrame::CMD_CHAPTER_NEXT, &MainFrame::onChapterNext, "Next chapter", "go-next", ":/icons/chapter-next.svg"},
+    {MainFrame::CMD_GO_START, &MainFrame::onGoStart, "Start of the chapter", "go-top", ":/icons/go-start.svg"},
+    {MainFrame::CMD_GO_END, &MainFrame::onGoEnd, "End of the chapter", "go-bottom", ":/icons/go-end.svg"},
+    {MainFrame::CMD_SEARCH, &MainFrame::onSearch, "Search", "edit-find", ":/icons/search.svg"},
+    {MainFrame::CMD_ZOOM_IN, &MainFrame::onZoomIn, "Zoom in", "zoom-in", ":/icons/zoom-in.svg"},
+    {MainFrame::CMD_ZOOM_OUT, &MainFrame::onZoomOut, "Zoom out", "zoom-out", ":/icons/zoom-out.svg"},
+    {MainFrame::CMD_ZOOM_FULL, &MainFrame::onZoomFull, "Full screen", "view-fullscreen", ":/icons/fullscreen.svg"},
+    {MainFrame::CMD_APP_ABOUT, &MainFrame::onAppAbout, "About", "help-about", ":/icons/about.svg"},
+};
+
+// Every address whose lookup opens a book file rather than a page of the open one.
+bool opensBook(const String& address) {
+    URI uri(address);
+    if (!uri.is("file"))
+        return false;
+    switch (uri.rtype()) {
+    case URI::RT_EPUB:
+    case URI::RT_FB2:
+    case URI::RT_HTML:
+    case URI::RT_SVG:
+        return true;
+    default:
+        return false;
+    }
+}
+
+QIcon commandIcon(const CommandInfo& command) {
+    QIcon own(command.icon);
+    if (command.themeIcon[0] && QIcon::hasThemeIcon(command.themeIcon))
+        return QIcon::fromTheme(command.themeIcon, own);
+    return own;
+}
+
+} // namespace
+
+// ---- construction -----------------------------------------------------------
+
+MainFrame::MainFrame(QWidget* parent) : QMainWindow(parent) {
+    initOrinelResources();
+    setObjectName("mainFrame");
+    setWindowTitle(kTitle);
+    setAcceptDrops(true);
+
+    toolSet = new QToolBar("Tools", this);
+    toolSet->setObjectName("toolSet");
+    toolSet->setMovable(false);
+    toolSet->setFloatable(false);
+    toolSet->setIconSize(QSize(32, 32));
+    toolSet->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    toolSet->setContextMenuPolicy(Qt::PreventContextMenu);
+    addToolBar(Qt::TopToolBarArea, toolSet);
+
+    QStatusBar* status = statusBar();
+    status->setObjectName("statusBar");
+    status->setSizeGripEnabled(true);
+
+    searchBox = new SearchBox(status);
+    searchBox->setObjectName("searchBox");
+    searchBox->setFocusable(this);
+    statusLabel = new QLabel("Orinel Reader", status);
+    statusLabel->setObjectName("statusLabel");
+    statusLabel->setTextFormat(Qt::PlainText);
+    statusLabel->setMinimumWidth(50);
+    progressBar = new QProgressBar(status);
+    progressBar->setObjectName("progressBar");
+    progressBar->setRange(0, 100);
+    progressBar->setFixedSize(180, 18);
+    progressBar->setTextVisible(false);
+
+    status->addWidget(searchBox);
+    status->addWidget(statusLabel, 1);
+    status->addPermanentWidget(progressBar);
+    // Hidden after being added: the status bar shows what it gets unless told otherwise.
+    searchBox->QWidget::setVisible(false);
+    progressBar->setVisible(false);
+    statusBase = statusLabel->text();
+
+    pendingUri = String("./");
+
+    splitBar = new QSplitter(Qt::Horizontal, this);
+    splitBar->setObjectName("splitBar");
+    splitBar->setChildrenCollapsible(true);
+    contentsList = new QListWidget(splitBar);
+    contentsList->setObjectName("contentsList");
+    contentsList->setUniformItemSizes(true);
+    contentsList->setTextElideMode(Qt::ElideRight);
+    view = new HtmlWindow(splitBar);
+    view->setObjectName("view");
+    view->set_frame(this);
+    view->setContentProvider([this](const URI* address) { return getContent(address); });
+    splitBar->addWidget(contentsList);
+    splitBar->addWidget(view);
+    splitBar->setStretchFactor(0, 0);
+    splitBar->setStretchFactor(1, 1);
+    setCentralWidget(splitBar);
+
+    createActions();
+
+    // Moving the bar re-lays out the page; a drag sends many moves, one layout follows.
+    relayoutTimer = new QTimer(this);
+    relayoutTimer->setSingleShot(true);
+    relayoutTimer->setInterval(40);
+    connect(relayoutTimer, &QTimer::timeout, this, &MainFrame::onResizePanel);
+    connect(splitBar, &QSplitter::splitterMoved, relayoutTimer, qOverload<>(&QTimer::start));
+
+    connect(contentsList, &QListWidget::itemSelectionChanged, this, &MainFrame::onChapterOpen);
+    connect(contentsList, &QListWidget::itemActivated, this, &MainFrame::onChapterOpen);
+    connect(searchBox, &SearchBox::Enter, this, &MainFrame::doSearch);
+
+    connect(view, &HtmlWindow::loadRequested, this, [this](const String& address) { loadURI(address); });
+    connect(view, &HtmlWindow::bookLoaded, this, &MainFrame::onFileLoad);
+    connect(view, &HtmlWindow::progressChanged, this, &MainFrame::onProgress);
+    connect(view, &HtmlWindow::removeFileRequested, this, &MainFrame::onDeleteEntry);
+    connect(view, &HtmlWindow::removeAllRequested, this, &MainFrame::onDeleteAll);
+
+    resize(800, 650);
+    if (QScreen* screen = this->screen()) {
+        QRect area = screen->availableGeometry();
+        move(area.center() - rect().center());
+    }
+    setBarPosition(0);
+}
+
+MainFrame::~MainFrame() {
+    worker.stop();
+}
+
+void MainFrame::createActions() {
+    for (const CommandInfo& command : kToolCommands) {
+        auto* act = new QAction(commandIcon(command), command.text, this);
+        act->setObjectName(QString("cmd%1").arg(command.id));
+        act->setData(command.id);
+        auto handler = command.handler;
+        connect(act, &QAction::triggered, this, [this, handler] { (this->*handler)(); });
+        toolSet->addAction(act);
+        actions[command.id] = act;
+    }
+}
+
+QAction* MainFrame::action(int id) const {
+    auto it = actions.find(id);
+    return it == actions.end() ? nullptr : it->second;
+}
+
+bool MainFrame::onCommand(int id) {
+    if (id == CMD_COPY) {
+        String text;
+        view->selected_text(text);
+        view->clearTextRange();
+        QGuiApplication::clipboard()->setText(QString::fromStdWString(text));
+        return true;
+    }
+    if (id == CMD_FILE_EXIT) {
+        onFileExit();
+        return true;
+    }
+    for (const CommandInfo& command : kToolCommands) {
+        if (command.id == id) {
+            (this->*command.handler)();
+            return true;
+        }
+    }
+    return false;
+}
+
+// ---- status, questions --------------------------------------------------------
+
+void MainFrame::onSetStatus(const String& text) {
+    statusBase = QString::fromStdWString(text);
+    statusLabel->setText(statusBase);
+}
+
+QString MainFrame::statusText() const {
+    return statusLabel->text();
+}
+
+void MainFrame::restoreStatus() {
+    statusLabel->setText(statusBase);
+}
+
+void MainFrame::setQuestionHandler(Question handler) {
+    questionHandler = std::move(handler);
+}
+
+void MainFrame::setFileChooser(FileChooser chooser) {
+    fileChooser = std::move(chooser);
+}
+
+bool MainFrame::ask(const QString& title, const QString& text) {
+    if (questionHandler)
+        return questionHandler(title, text);
+    QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Yes | QMessageBox::No, this);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
+// ---- keys ---------------------------------------------------------------------
+
+void MainFrame::keyPressEvent(QKeyEvent* event) {
+    processKey(*event);
+    if (!event->isAccepted())
+        QMainWindow::keyPressEvent(event);
+}
+
+void MainFrame::processKey(QKeyEvent& event) {
+    const int key = event.key();
+    const bool ctrl = event.modifiers() & Qt::ControlModifier;
+    event.accept();
+
+    if (key == Qt::Key_F11) {
+        if (fullScreen)
+            setFullScrOff();
+        else
+            setFullScrOn();
+        return;
+    }
+    if (key == Qt::Key_Escape) {
+        if (searchBox->isVisible()) {
+            // Only out of sight: the keyword stays for the next Ctrl+F.
+            searchBox->QWidget::setVisible(false);
+            restoreStatus();
+        } else if (fullScreen) {
+            setFullScrOff();
+        } else {
+            view->setFocus(Qt::OtherFocusReason);
+        }
+        return;
+    }
+
+    const int y = view->scrollPosition();
+    const int page = view->pageSize();
+    const int maximum = view->maxScrollPosition();
+    switch (key) {
+    case Qt::Key_Left:
+        if (ctrl) {
+            onChapterPrev();
+        } else {
+            view->horizontalScrollBar()->setValue(0);
+            view->setScrollPosition(std::max(y - page, 0));
+        }
+        return;
+    case Qt::Key_Right:
+        if (ctrl) {
+            onChapterNext();
+        } else {
+            view->horizontalScrollBar()->setValue(0);
+            view->setScrollPosition(std::min(y + page, maximum));
+        }
+        return;
+    case Qt::Key_Up:
+        if (ctrl)
+            onZoomIn();
+        else if (maximum > 0)
+            view->setScrollPosition(y - HtmlWindow::kLineStep);
+        return;
+    case Qt::Key_Down:
+        if (ctrl)
+            onZoomOut();
+        else if (maximum > 0)
+            view->setScrollPosition(y + HtmlWindow::kLineStep);
+        return;
+    case Qt::Key_F:
+        if (ctrl) {
+            onSearch();
+            return;
+        }
+        break;
+    case Qt::Key_T:
+        if (ctrl) {
+            onTogglePanel();
+            return;
+        }
+        break;
+    default:
+        break;
+    }
+    event.ignore();
+}
+
+// ---- full screen ------------------------------------------------------------------
+
+void MainFrame::setFullScrOn() {
+    if (fullScreen)
+        return;
+    savedBounds = geometry();
+    savedState = windowState();
+    showFullScreen();
+    fullScreen = true;
+}
+
+void MainFrame::setFullScrOff() {
+    if (!fullScreen)
+        return;
+    setWindowState(savedState & ~Qt::WindowFullScreen);
+    if (!(savedState & (Qt::WindowMaximized | Qt::WindowMinimized)))
+        setGeometry(savedBounds);
+    fullScreen = false;
+}
+
+// ---- view commands -------------------------------------------------------------------
+
+void MainFrame::onZoomIn() {
+    if (view->makeFontBigger() > 0)
+        view->load_refresh();
+}
+
+void MainFrame::onZoomOut() {
+    if (view->makeFontSmaller() > 0)
+        view->load_refresh();
+}
+
+void MainFrame::onZoomFull() {
+    if (fullScreen)
+        setFullScrOff();
+    else
+        setFullScrOn();
+    // The view lays the page out again at its new width when it is resized.
+}
+
+void MainFrame::onChapterNext() {
+    view->setScrollPosition(0);
+    view->stepChapterNext();
+}
+
+void MainFrame::onChapterPrev() {
+    view->setScrollPosition(0);
+    view->stepChapterPrev();
+}
+
+void MainFrame::onGoStart() {
+    if (!view->isBookOpen())
+        return;
+    view->horizontalScrollBar()->setValue(0);
+    view->setScrollPosition(0);
+    view->viewport()->update();
+}
+
+void MainFrame::onGoEnd() {
+    if (!view->isBookOpen())
+        return;
+    view->horizontalScrollBar()->setValue(0);
+    view->setScrollPosition(view->maxScrollPosition());
+    view->viewport()->update();
+}
+
+int MainFrame::getBarPosition() const {
+    const QList<int> sizes = splitBar->sizes();
+    if (sizes.size() < 2 || sizes[0] <= 0)
+        return 0;
+    const int total = sizes[0] + sizes[1];
+    if (total <= 0)
+        return 0;
+    return std::max(1, (sizes[0] * 100 + total / 2) / total);
+}
+
+void MainFrame::setBarPosition(int percent) {
+    percent = std::clamp(percent, 0, 100);
+    int total = splitBar->width();
+    if (total <= 0)
+        total = 100;
+    const int first = total * percent / 100;
+    splitBar->setSizes({first, total - first});
+}
+
+void MainFrame::onTogglePanel() {
+    setBarPosition(getBarPosition() > 0 ? 0 : 20);
+    onResizePanel();
+}
+
+void MainFrame::onResizePanel() {
+    relayoutTimer->stop();
+    view->render(view->client_width());
+}
+
+void MainFrame::onAppAbout() {
+    AboutDialog dialog(this);
+    dialog.exec();
+}
+
+void MainFrame::onFileExit() {
+    if (!ask("Warning", "The application is working.\nDo you really want to close it?"))
+        return;
+    // The open book keeps its place, as when the window is closed.
+    worker.cancelPending();
+    worker.waitIdle();
+    saveReadingState();
+    QCoreApplication::exit(0);
+}
+
+// ---- window events ------------------------------------------------------------------
+
+void MainFrame::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::ActivationChange && isActiveWindow())
+        onActivate();
+    QMainWindow::changeEvent(event);
+}
+
+void MainFrame::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    // Without a window manager a window may never become active.
+    QTimer::singleShot(0, this, &MainFrame::onActivate);
+}
+
+void MainFrame::closeEvent(QCloseEvent* event) {
+    if (view->isBookOpen()) {
+        if (!ask("Warning", "Reader has opened items.\nDo you really want to close it?")) {
+            event->ignore();
+            return;
+        }
+        worker.cancelPending();
+        worker.waitIdle();
+        saveReadingState();
+    }
+    event->accept();
+}
+
+void MainFrame::dragEnterEvent(QDragEnterEvent* event) {
+    const QMimeData* data = event->mimeData();
+    if (data && data->hasUrls() && !data->urls().isEmpty() && data->urls().first().isLocalFile())
+        event->acceptProposedAction();
+}
+
+void MainFrame::dropEvent(QDropEvent* event) {
+    const QMimeData* data = event->mimeData();
+    if (!data || !data->hasUrls())
+        return;
+    for (const QUrl& url : data->urls()) {
+        if (url.isLocalFile()) {
+            event->acceptProposedAction();
+            openBook(url.toLocalFile());
+            return;
+        }
+    }
+}
+
+// ---- book workflow ----------------------------------------------------------------------
+
+String MainFrame::pathToString(const QString& path) {
+    return String(QFile::encodeName(path).toStdString());
+}
+
+void MainFrame::onActivate() {
+    if (activated)
+        return;
+    activated = true;
+    library = std::make_unique<DataHelper>();
+    onSetStatus(String(kReady));
+    onHomePage();
+}
+
+void MainFrame::onHomePage() {
+    view->resetFontSize();
+    view->load_home_page(library ? library->getHomePage() : std::string());
+}
+
+void MainFrame::onFileOpen() {
+    std::cout << "onFileOpen" << std::endl;
+    QStringList files;
+    if (fileChooser) {
+        files = fileChooser();
+    } else {
+        files = QFileDialog::getOpenFileNames(this, "Open file", QString(),
+                                              "Ebook files (*.epub *.fb2 *.html *.htm *.xhtml);;All (*)");
+    }
+    if (files.isEmpty())
+        return;
+    openBook(files.first());
+}
+
+void MainFrame::openBook(const QString& path) {
+    if (path.isEmpty())
+        return;
+    onActivate(); // the library records the book once it has loaded
+    clearPanel();
+    bookPath = pathToString(QFileInfo(path).absoluteFilePath());
+    loadURI(bookPath);
+}
+
+String MainFrame::openBookFile() {
+    auto lock = view->lockReader();
+    BaseReader* reader = view->getReader();
+    if (!reader || !reader->isOpen())
+        return String();
+    return String(reader->get_filename());
+}
+
+bool MainFrame::saveReadingState() {
+    if (!library || !view->isBookOpen())
+        return false;
+    const String filename = openBookFile();
+    if (filename.empty())
+        return false;
+    const int position = view->scrollPosition();
+    const int zoom = view->get_default_font_size();
+    const String address = view->current_address();
+    return library->saveReadState(filename, address, position, zoom);
+}
+
+void MainFrame::loadURI(const String& address) {
+    if (QThread::currentThread() != thread()) {
+        QMetaObject::invokeMethod(this, [this, address] { loadURI(address); }, Qt::QueuedConnection);
+        return;
+    }
+    LoadRequest request;
+    request.address = address;
+    request.chosen = !bookPath.empty() && address == bookPath;
+    if (opensBook(address) && view->isBookOpen()) {
+        if (address == openBookFile()) {
+            request.refresh = true;
+        } else {
+            // Another book takes the open one's place: keep the open one's position first.
+            saveReadingState();
+        }
+    }
+    pendingUri = address;
+    worker.post([this, request] { callThread(this, request); });
+}
+
+void MainFrame::callThread(MainFrame* frame, const LoadRequest& request) {
+    HtmlWindow* view = frame->view;
+    DataHelper* library = frame->library.get();
+
+    if (!view->load_uri(request.address)) {
+        if (request.chosen && !view->isBookOpen()) {
+            const String address = request.address;
+            QMetaObject::invokeMethod(frame, [frame, address] { frame->loadFailed(address); }, Qt::QueuedConnection);
+        }
+        return;
+    }
+    if (request.refresh) {
+        view->showCoverPage();
+        return;
+    }
+
+    String filename;
+    {
+        auto lock = view->lockReader();
+        BaseReader* reader = view->getReader();
+        if (!reader)
+            return;
+        filename = String(reader->get_filename());
+    }
+    String address = view->current_address();
+    int position = 0;
+    int zoom = 0;
+    if (library && library->fetchReadState(filename, address, position, zoom)) {
+        TF_LOG(LOG_INFO, "restore reading pos: " << address.str());
+        if (zoom >= BookWidget::kMinFontSize && zoom <= BookWidget::kMaxFontSize)
+            view->setFontSize(zoom);
+        view->queueTask("scroll.set", String(std::to_string(position)));
+        const auto before = view->document();
+        view->load_uri(address);
+        // A chapter that is gone from the book: its cover rather than the page of another book.
+        if (view->document() == before) {
+            TF_LOG(LOG_WARN, "the saved chapter could not be shown: " << address.str());
+            view->showCoverPage();
+        }
+        return;
+    }
+    view->showCoverPage();
+}
+
+void MainFrame::loadFailed(const String& address) {
+    if (address != bookPath)
+        return;
+    // Nothing of it was recorded; a book opened later from a link must not take its path.
+    bookPath.clear();
+    const QString name = QFileInfo(QFile::decodeName(QByteArray::fromStdString(address.str()))).fileName();
+    onSetStatus(String(QString("Could not open %1").arg(name).toStdWString()));
+}
+
+void MainFrame::onFileLoad() {
+    auto lock = view->lockReader();
+    BaseReader* reader = view->getReader();
+    if (!reader)
+        return;
+    tocEntries = reader->toc();
+    spineEntries = reader->spine();
+    chapterCount = static_cast<int>(spineEntries.size());
+
+    {
+        const QSignalBlocker blocker(contentsList);
+        contentsList->clear();
+        for (const auto& entry : tocEntries)
+            contentsList->addItem(QString::fromUtf8(entry.second.data(), static_cast<int>(entry.second.size())));
+    }
+
+    const std::string title = reader->get_title();
+    onSetStatus(String::utf2wide(title.data(), static_cast<int>(title.size())));
+
+    // Only a book chosen by the user is recorded, and only under its own path.
+    if (bookPath.empty() || !library || String(reader->get_filename()) != bookPath)
+        return;
+
+    std::string coverEntry;
+    reader->cover_page(coverEntry);
+    std::string data;
+    if (!coverEntry.empty())
+        reader->get_entry(coverEntry, data);
+    std::string mime, decoded;
+    FREE_IMAGE_FORMAT format = FIF_UNKNOWN;
+    if (view->isDataBase64Encoded(data, mime, decoded)) {
+        data = decoded;
+        format = Image::getTypeFromMimeType(mime);
+    } else {
+        format = Image::getType(String(coverEntry));
+    }
+    lock.unlock();
+
+    const std::string directory = library->createBookDirectory(title);
+    String coverPath;
+    if (!directory.empty()) {
+        coverPath = String(directory) + File::separator + String("cover.png");
+        library->iconFromData(format, reinterpret_cast<const unsigned char*>(data.data()),
+                              static_cast<int>(data.size()), 120, coverPath);
+    }
+    library->addNewFile(bookPath, String(title), coverPath);
+}
+
+void MainFrame::onProgress(int value) {
+    if (QThread::currentThread() != thread()) {
+        QMetaObject::invokeMethod(this, [this, value] { onProgress(value); }, Qt::QueuedConnection);
+        return;
+    }
+    if (value > 0) {
+        if (!progressBar->isVisible())
+            progressBar->setVisible(true);
+        progressBar->setValue(std::min(value, 100));
+    } else if (progressBar->isVisible()) {
+        progressBar->setVisible(false);
+        progressBar->setValue(0);
+    }
+}
+
+void MainFrame::onChapterOpen() {
+    const int index = contentsList->currentRow();
+    if (index >= 0)
+        tocIndex = index;
+    if (chapterCount == 0 && tocIndex <= 0)
+        return;
+    if (tocIndex < 0 || tocIndex >= static_cast<int>(tocEntries.size()))
+        return;
+    const std::string& target = tocEntries[static_cast<size_t>(tocIndex)].first;
+    std::string type;
+    {
+        auto lock = view->lockReader();
+        BaseReader* reader = view->getReader();
+        if (!reader || !reader->isOpen())
+            return;
+        type = reader->get_type();
+    }
+    // Entry names are the book's bytes; the view takes addresses byte for byte.
+    view->setScrollPosition(0);
+    loadURI(String(type + "://" + target));
+}
+
+void MainFrame::onDeleteEntry(const std::string& path) {
+    if (library)
+        library->removeFile(String(path));
+    onHomePage();
+}
+
+void MainFrame::onDeleteAll() {
+    if (!ask("Warning", "Do you really want to remove all books?"))
+        return;
+    if (library)
+        library->removeFileAll();
+    onHomePage();
+}
+
+std::string MainFrame::getContent(const URI* /*address*/) const {
+    // Read once; a function-local static is safe to start from any thread.
+    static const std::string placeholder = [] {
+        QFile file(":/content/no-cover.png");
+        if (!file.open(QIODevice::ReadOnly)) {
+            TF_LOG(LOG_ERROR, "the placeholder cover is missing from the resources");
+            return std::string();
+        }
+        return file.readAll().toStdString();
+    }();
+    return placeholder;
+}
+
+void MainFrame::onFileClose() {
+    if (!view->isBookOpen())
+        return;
+    // A load still under way would show its page after the home page.
+    worker.cancelPending();
+    worker.waitIdle();
+    saveReadingState();
+    bookPath.clear();
+    view->close();
+    clearPanel();
+    tocEntries.clear();
+    spineEntries.clear();
+    onHomePage();
+    chapterCount = 0;
+    onSetStatus(String(kReady));
+}
+
+void MainFrame::clearPanel() {
+    const QSignalBlocker blocker(contentsList);
+    while (contentsList->count() > 0)
+        delete contentsList->takeItem(contentsList->count() - 1);
+}
+
+void MainFrame::waitForLoads() {
+    worker.waitIdle();
+}
+
+// ---- search -------------------------------------------------------------------------
+
+void MainFrame::onSearch() {
+    if (searchBox->toggle()) {
+        view->clearTextRange();
+        view->createTextRange();
+    } else {
+        view->clearTextRange();
+        restoreStatus();
+    }
+}
+
+void MainFrame::doSearch(QKeyEvent* event) {
+    const bool backward = event && (event->modifiers() & Qt::ShiftModifier);
+    const QString text = searchBox->text();
+    const std::string keyword = text.toUtf8().toStdString();
+    // The page may have changed since the box opened: its runs went with the old one.
+    if (view->textRangeSize() == 0)
+        view->createTextRange();
+    const int result = view->search_text(keyword, static_cast<unsigned>(searchBox->searchPos), backward);
+    if (result == -1) {
+        searchBox->searchPos = 0;
+        if (!text.trimmed().isEmpty())
+            statusLabel->setText(QString("Not found on this page: %1").arg(text.trimmed()));
+        return;
+    }
+    searchBox->searchPos = result + 1;
+    restoreStatus();
+    view->viewport()->update();
+}
+
+} // namespace tf

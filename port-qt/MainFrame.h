@@ -1,0 +1,212 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QRect>
+#include <QStringList>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "Connector.h"
+#include "LoadWorker.h"
+#include "readers/BaseReader.h"
+#include "utility/String.h"
+
+class QAction;
+class QLabel;
+class QListWidget;
+class QProgressBar;
+class QSplitter;
+class QTimer;
+class QToolBar;
+
+namespace tf {
+
+class DataHelper;
+class HtmlWindow;
+class SearchBox;
+class URI;
+
+// The reader's one top-level window: tool bar, contents panel beside the
+// document view, status bar with status text, progress bar and search box;
+// the hot keys, full screen, and the whole book workflow (open, load on the
+// background worker, restore the reading position, fill the contents panel,
+// record the book in the library, the home page, close).
+//
+// Threads: everything here runs on the window thread except the loads, which
+// run one at a time on `worker`; what a load has to tell the window reaches it
+// as a queued call.
+class MainFrame : public QMainWindow, public Connector {
+    Q_OBJECT
+public:
+    // Command ids (the tool bar's buttons send the same ones).
+    enum Command {
+        CMD_COPY = 201,
+        CMD_FILE_OPEN = 40001,
+        CMD_FILE_CLOSE = 40002,
+        CMD_TOGGLE_PANEL = 40003,
+        CMD_CHAPTER_PREV = 40004,
+        CMD_CHAPTER_NEXT = 40005,
+        CMD_FILE_EXIT = 40006,
+        CMD_ZOOM_IN = 40007,
+        CMD_ZOOM_OUT = 40008,
+        CMD_ZOOM_FULL = 40009,
+        CMD_GO_START = 40010,
+        CMD_GO_END = 40011,
+        CMD_SEARCH = 40012,
+        CMD_APP_ABOUT = 50001,
+    };
+
+    static const char* const kTitle;
+    static const char* const kReady;
+
+    explicit MainFrame(QWidget* parent = nullptr);
+    ~MainFrame() override;
+
+    // ---- commands and keys ------------------------------------------------
+
+    // Runs the command with that id; false for an unknown id.
+    bool onCommand(int id);
+    // The tool bar action of a command (null for ids without a button).
+    QAction* action(int id) const;
+    void processKey(QKeyEvent& event) override;
+
+    void onSetStatus(const String& text);
+    QString statusText() const;
+
+    bool isFullScr() const { return fullScreen; }
+    void setFullScrOn();
+    void setFullScrOff();
+
+    void onZoomIn();
+    void onZoomOut();
+    void onZoomFull();
+    void onChapterNext();
+    void onChapterPrev();
+    void onGoStart();
+    void onGoEnd();
+    void onTogglePanel();
+    void onResizePanel();
+    // The contents panel's share of the split bar in percent (0: collapsed).
+    int getBarPosition() const;
+    void setBarPosition(int percent);
+    void onAppAbout();
+    void onFileExit();
+
+    // ---- book workflow ----------------------------------------------------
+
+    // The first activation: opens the library and shows the home page. Later calls do nothing.
+    void onActivate();
+    // Asks for a book file and opens the first one chosen.
+    void onFileOpen();
+    // Opens a book file as if it had been chosen in the dialog (command line, drops).
+    void openBook(const QString& path);
+    // Loads an address on the worker; returns at once.
+    void loadURI(const String& address);
+    // The view's first paint after a book file was opened.
+    void onFileLoad();
+    void onProgress(int value);
+    void onChapterOpen();
+    void onHomePage();
+    void onDeleteEntry(const std::string& path);
+    void onDeleteAll();
+    // The bytes behind a content:// address: the placeholder cover, whatever the address.
+    std::string getContent(const URI* address) const;
+    void onFileClose();
+    void clearPanel();
+
+    // ---- search -----------------------------------------------------------
+
+    void onSearch();
+    // One search step; Shift in `event` searches backwards.
+    void doSearch(QKeyEvent* event);
+
+    // ---- seams for tests and the entry point -------------------------------
+
+    // Answers the Yes/No questions (true: Yes) instead of a message box.
+    using Question = std::function<bool(const QString& title, const QString& text)>;
+    void setQuestionHandler(Question handler);
+    // Chooses the book files instead of the open-file dialog (empty: cancelled).
+    using FileChooser = std::function<QStringList()>;
+    void setFileChooser(FileChooser chooser);
+
+    HtmlWindow* getView() const { return view; }
+    QListWidget* getContentsList() const { return contentsList; }
+    QProgressBar* getProgressBar() const { return progressBar; }
+    SearchBox* getSearchBox() const { return searchBox; }
+    QSplitter* getSplitBar() const { return splitBar; }
+    QToolBar* getToolSet() const { return toolSet; }
+    DataHelper* getLibrary() const { return library.get(); }
+    LoadWorker& getWorker() { return worker; }
+    bool isActivated() const { return activated; }
+    int getChapterCount() const { return chapterCount; }
+    const pair_list_t& getTocEntries() const { return tocEntries; }
+    const String& getBookPath() const { return bookPath; }
+    // Blocks until the worker has no load waiting or running.
+    void waitForLoads();
+
+    // A path as the view takes it: its bytes, widened one by one.
+    static String pathToString(const QString& path);
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    struct LoadRequest {
+        String address;
+        // The open book's own file again (a zoom on its cover page): no restore.
+        bool refresh = false;
+        // Chosen by the user (dialog, command line, drop): say so when it fails.
+        bool chosen = false;
+    };
+
+    // The loader: runs on the worker thread.
+    static void callThread(MainFrame* frame, const LoadRequest& request);
+
+    void createActions();
+    bool ask(const QString& title, const QString& text);
+    // Saves the open book's chapter, scroll position and font size; false when nothing was saved.
+    bool saveReadingState();
+    // The file path of the open book (bytes widened), or "".
+    String openBookFile();
+    void loadFailed(const String& address);
+    void restoreStatus();
+
+    // The child widgets belong to the window.
+    QListWidget* contentsList = nullptr;
+    QToolBar* toolSet = nullptr;
+    QProgressBar* progressBar = nullptr;
+    SearchBox* searchBox = nullptr;
+    QSplitter* splitBar = nullptr;
+    QLabel* statusLabel = nullptr;
+    String pendingUri;
+    String bookPath;
+    HtmlWindow* view = nullptr;
+    bool activated = false;
+    int tocIndex = 0;
+    int chapterCount = 0;
+    std::unique_ptr<DataHelper> library;
+    pair_list_t tocEntries;
+    pair_list_t spineEntries;
+    QRect savedBounds;
+    Qt::WindowStates savedState;
+    bool fullScreen = false;
+
+    std::map<int, QAction*> actions;
+    QTimer* relayoutTimer = nullptr;
+    // The status text of the workflow, shown again after a search message.
+    QString statusBase;
+    Question questionHandler;
+    FileChooser fileChooser;
+    // Declared last: stopped and joined first, while everything a load uses still exists.
+    LoadWorker worker;
+};
+
+} // namespace tf

@@ -1,0 +1,42 @@
+// The reader: one main window; a book named on the command line opens at once.
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QIcon>
+#include <QTimer>
+
+#include "AboutDialog.h"
+#include "MainFrame.h"
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("orinel-reader");
+    QApplication::setApplicationDisplayName("Orinel Reader");
+    QApplication::setApplicationVersion(tf::AboutDialog::kVersion);
+    QGuiApplication::setDesktopFileName("orinel-reader");
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription("Orinel Reader: EPUB, FictionBook and HTML books.");
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addPositionalArgument("book", "A book file to open.", "[BOOK]");
+    parser.process(app);
+
+    int result = 0;
+    {
+        tf::MainFrame frame;
+        QIcon icon(":/icons/orinel-reader.svg");
+        for (int size : {32, 64, 256})
+            icon.addFile(QString(":/icons/orinel-reader-%1.png").arg(size), QSize(size, size));
+        frame.setWindowIcon(icon);
+        QApplication::setWindowIcon(icon);
+        frame.show();
+
+        const QStringList books = parser.positionalArguments();
+        if (!books.isEmpty()) {
+            const QString book = books.first();
+            QTimer::singleShot(0, &frame, [&frame, book] { frame.openBook(book); });
+        }
+        result = app.exec();
+    }
+    return result;
+}
