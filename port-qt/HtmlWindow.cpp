@@ -23,6 +23,7 @@
 #include <tuple>
 
 #include "Connector.h"
+#include "EmbeddedFonts.h"
 #include "ImageCache.h"
 #include "TextSearch.h"
 #include "TileCache.h"
@@ -56,6 +57,7 @@ HtmlWindow::HtmlWindow(QWidget* parent)
     : QAbstractScrollArea(parent),
       BookWidget(kDefaultFontSize, "Serif"),
       m_images(new ImageCache),
+      m_fonts(new EmbeddedFonts),
       m_tiles(new TileCache),
       m_search(new TextSearch) {
     TF_LOG(LOG_INFO, "this=" << static_cast<void*>(this));
@@ -459,6 +461,7 @@ std::string HtmlWindow::paintedText(const QRect& documentRect) {
     create_range(m_html, runs);
     std::string out, line;
     const litehtml::element* block = nullptr;
+    const TextNode* previous = nullptr;
     bool first = true;
     auto endLine = [&]() {
         tf::trim(line);
@@ -474,8 +477,11 @@ std::string HtmlWindow::paintedText(const QRect& documentRect) {
         const litehtml::element* b = TextSearch::blockOf(run.element);
         if (!first && b != block)
             endLine();
+        else if (previous && run.pos.y >= previous->pos.y + previous->pos.height && !line.empty() && line.back() != ' ')
+            line += ' '; // a <br> between two words
         first = false;
         block = b;
+        previous = &run;
         for (char c : run_text(run)) {
             const bool space = c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
             if (space) {

@@ -23,6 +23,7 @@ class QTimer;
 namespace tf {
 
 class Connector;
+class EmbeddedFonts;
 class ImageCache;
 class TextSearch;
 class TileCache;
@@ -174,6 +175,7 @@ public:
     // ---- book widget ----------------------------------------------------------
 
     String uri_content(const String& address, std::string& out) override;
+    void load_string(const std::string& html, const String& root) override;
     std::string callParentService(const std::string& name, URI* data) override;
     void finishTask(const std::string& name, const String& param) override;
     void queueTask(const std::string& name, const String& param) override;
@@ -226,6 +228,9 @@ private:
     // is the folder of the style sheet that named it ("" for the page itself).
     String resolveReference(const char* src, const char* baseurl);
     void scrollToRuns(int firstRun, int lastRun);
+    // Reads a style sheet once per document build and notes its @font-face
+    // names; `folder` receives the sheet's folder (its base for references).
+    bool fetchStyleSheet(const String& path, std::string& css, String& folder);
     // Unmarks every run of the range; the bounding box of what was marked.
     QRect unmarkAll();
     QRect runsBox(int first, int last) const;
@@ -234,6 +239,7 @@ private:
     Connector* m_frame = nullptr;
     ContentProvider m_contentProvider;
     std::unique_ptr<ImageCache> m_images;
+    std::unique_ptr<EmbeddedFonts> m_fonts;
     std::unique_ptr<TileCache> m_tiles;
     std::unique_ptr<TextSearch> m_search;
 

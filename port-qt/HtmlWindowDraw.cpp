@@ -4,8 +4,6 @@
 #include "HtmlWindow.h"
 
 #include <QByteArray>
-#include <QCryptographicHash>
-#include <QFontDatabase>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
@@ -14,9 +12,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <mutex>
 #include <set>
 
+#include "EmbeddedFonts.h"
 #include "FontHandle.h"
 #include "ImageCache.h"
 #include "utility/File.h"
@@ -107,7 +105,7 @@ String separatorFor(const String& address) {
 litehtml::uint_ptr HtmlWindow::create_font(const litehtml::tchar_t* faceName, int size, int weight,
                                            litehtml::font_style italic, unsigned int decoration,
                                            litehtml::font_metrics* fm) {
-    QStringList families = FontHandle::families(faceName ? faceName : "");
+    QStringList families = m_fonts->apply(FontHandle::families(faceName ? faceName : ""));
     if (families.isEmpty())
         families << QString::fromUtf8(get_default_font_name());
     QFont font;
@@ -158,7 +156,8 @@ void HtmlWindow::draw_text(litehtml::uint_ptr hdc, const litehtml::tchar_t* text
         return;
     if (isMarkedDrawnRun(pos))
         painter->fillRect(toRect(pos), QColor::fromRgba(kMarkColor));
-    if (m_paintedRuns) {
+    // A run hidden by an overflow clip is not painted text.
+    if (m_paintedRuns && (!painter->hasClipping() || painter->clipBoundingRect().intersects(QRectF(toRect(pos))))) {
         const litehtml::position origin = draw_origin();
         m_paintedRuns->emplace_back(pos.x - origin.x, pos.y - origin.y, pos.width, pos.height);
     }
@@ -199,11 +198,9 @@ void HtmlWindow::transform_text(litehtml::tstring& text, litehtml::text_transfor
 }
 
 void HtmlWindow::loadEmbeddedFonts() {
-    static std::mutex registeredMutex;
-    static std::set<QByteArray> registered; // digests of the fonts this process holds
-
     auto lock = lockReader();
     BaseReader* reader = getReader();
+    m_fonts->clear();
     if (!reader)
         return;
     for (const std::string& name : reader->get_font_entries()) {
@@ -211,15 +208,11 @@ void HtmlWindow::loadEmbeddedFonts() {
         reader->get_entry(name, data);
         if (data.empty())
             continue;
-        const QByteArray bytes(data.data(), static_cast<qsizetype>(data.size()));
-        const QByteArray digest = QCryptographicHash::hash(bytes, QCryptographicHash::Sha1);
-        {
-            std::lock_guard<std::mutex> guard(registeredMutex);
-            if (!registered.insert(digest).second)
-                continue; // the same font from an earlier opening
-        }
-        if (QFontDatabase::addApplicationFontFromData(bytes) < 0)
+        const QStringList families = m_fonts->add(name, QByteArray(data.data(), static_cast<qsizetype>(data.size())));
+        if (families.isEmpty())
             TF_LOG(LOG_WARN, "font not usable: " << name);
+        else
+            TF_LOG(LOG_INFO, "font " << name << ": " << families.join(", ").toStdString());
     }
 }
 
@@ -555,10 +548,54 @@ void HtmlWindow::set_caption(const litehtml::tchar_t* /*caption*/) {}
 
 void HtmlWindow::set_base_url(const litehtml::tchar_t* /*base_url*/) {}
 
-void HtmlWindow::import_css(litehtml::tstring& /*text*/, const litehtml::tstring& /*url*/,
-                            litehtml::tstring& /*baseurl*/) {}
 
 // ---- style sheets and content -------------------------------------------------------------
+
+namespace {
+
+// Style sheets fetched for the document being built on this thread: each is
+// read once, which also ends import cycles.
+thread_local std::set<std::string> t_styleSheets;
+constexpr size_t kMaxStyleSheets = 64;
+
+} // namespace
+
+void HtmlWindow::load_string(const std::string& html, const String& root) {
+    t_styleSheets.clear();
+    BookWidget::load_string(html, root);
+    t_styleSheets.clear();
+}
+
+bool HtmlWindow::fetchStyleSheet(const String& path, std::string& css, String& folder) {
+    if (t_styleSheets.size() >= kMaxStyleSheets || !t_styleSheets.insert(path.str()).second)
+        return false;
+    uri_content(path, css);
+    if (css.empty())
+        return false;
+    // Pictures and fonts named in the sheet are relative to the sheet, not to the page.
+    folder = URI(path).parent(separatorFor(path));
+    for (const auto& face : EmbeddedFonts::fontFaces(css)) {
+        const std::string font = URI::realpath(String(face.second), folder, separatorFor(folder)).str();
+        if (font.compare(0, 7, "epub://") == 0)
+            m_fonts->alias(face.first, font.substr(7));
+    }
+    return true;
+}
+
+void HtmlWindow::import_css(litehtml::tstring& text, const litehtml::tstring& url, litehtml::tstring& baseurl) {
+    // Both <link rel="stylesheet"> (no base: the page's root) and @import (the importing sheet's folder).
+    std::string ref = url;
+    trim(ref);
+    // @import "x.css" reaches here with its quotes.
+    if (ref.size() >= 2 && (ref.front() == '"' || ref.front() == '\'') && ref.back() == ref.front())
+        ref = ref.substr(1, ref.size() - 2);
+    std::string css;
+    String folder;
+    if (ref.empty() || !fetchStyleSheet(resolveReference(ref.c_str(), baseurl.c_str()), css, folder))
+        return;
+    text.swap(css);
+    baseurl = folder.str();
+}
 
 void HtmlWindow::link(const std::shared_ptr<litehtml::document>& doc, const litehtml::element::ptr& el) {
     const char* rel = el->get_attr("rel");
@@ -569,13 +606,12 @@ void HtmlWindow::link(const std::shared_ptr<litehtml::document>& doc, const lite
         return;
     const String path = resolve(String(href));
     std::string css;
-    uri_content(path, css);
-    if (css.empty()) {
+    String folder;
+    t_styleSheets.erase(path.str()); // a failed import_css of the same sheet comes here next
+    if (!fetchStyleSheet(path, css, folder)) {
         TF_LOG(LOG_ERROR, "CSS file not found: " << path.str());
         return;
     }
-    // Pictures named in the sheet are relative to the sheet, not to the page.
-    const String folder = URI(path).parent(separatorFor(path));
     doc->add_stylesheet(css.c_str(), folder.str().c_str(), el->get_attr("media"));
 }
 

@@ -131,6 +131,13 @@ void TextSearch::index(const text_range_t& runs, const void* document) {
             space = true;
         }
         block = b;
+        // A new line without a space run before it (a <br>) still parts two words.
+        if (r > 0 && !space && runs[r].pos.y >= runs[r - 1].pos.y + runs[r - 1].pos.height) {
+            m_text.push_back(U' ');
+            m_run.push_back(static_cast<int>(r - 1));
+            m_byte.push_back(static_cast<int>(run_text(runs[r - 1]).size()));
+            space = true;
+        }
         const std::string text = run_text(runs[r]);
         for (size_t i = 0; i < text.size();) {
             const int at = static_cast<int>(i);
