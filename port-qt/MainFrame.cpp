@@ -139,6 +139,9 @@ MainFrame::MainFrame(QWidget* parent) : QMainWindow(parent) {
     // Hidden after being added: the status bar shows what it gets unless told otherwise.
     searchBox->QWidget::setVisible(false);
     progressBar->setVisible(false);
+    // As high as with the search box shown, so showing it does not shrink the page.
+    status->setMinimumHeight(status->sizeHint().height() +
+                             std::max(0, searchBox->sizeHint().height() - statusLabel->sizeHint().height()));
     statusBase = statusLabel->text();
 
     pendingUri = String("./");
@@ -367,12 +370,24 @@ void MainFrame::setFullScrOff() {
 
 void MainFrame::onZoomIn() {
     if (view->makeFontBigger() > 0)
-        view->load_refresh();
+        reloadAtNewSize();
 }
 
 void MainFrame::onZoomOut() {
     if (view->makeFontSmaller() > 0)
+        reloadAtNewSize();
+}
+
+void MainFrame::reloadAtNewSize() {
+    if (!worker.busy()) {
         view->load_refresh();
+        return;
+    }
+    // A chapter still on its way is the page to show at the new size; reloading
+    // the page on screen instead would drop it. A book being opened lays out
+    // its first page at the size current by then.
+    if (!opensBook(pendingUri))
+        loadURI(pendingUri);
 }
 
 void MainFrame::onZoomFull() {
@@ -384,13 +399,38 @@ void MainFrame::onZoomFull() {
 }
 
 void MainFrame::onChapterNext() {
-    view->setScrollPosition(0);
-    view->stepChapterNext();
+    stepChapter(true);
 }
 
 void MainFrame::onChapterPrev() {
+    stepChapter(false);
+}
+
+void MainFrame::stepChapter(bool forward) {
     view->setScrollPosition(0);
-    view->stepChapterPrev();
+    if (!worker.busy()) {
+        if (forward)
+            view->stepChapterNext();
+        else
+            view->stepChapterPrev();
+        return;
+    }
+    // Steps pressed faster than pages load count from the chapter asked for
+    // last, not from the one still on screen: two presses go two chapters on.
+    URI pending(pendingUri);
+    if (!pending.is("epub") && !pending.is("fb2"))
+        return; // a book is being opened: no chapter to count from yet
+    std::string entry;
+    {
+        auto lock = view->lockReader();
+        BaseReader* reader = view->getReader();
+        if (!reader || !reader->isOpen())
+            return;
+        const std::string name = pending.m_path.str();
+        entry = forward ? reader->entry_name_next(name) : reader->entry_name_prev(name);
+    }
+    if (!entry.empty())
+        loadURI(String(pending.m_protocol + "://" + entry));
 }
 
 void MainFrame::onGoStart() {
@@ -564,7 +604,7 @@ bool MainFrame::saveReadingState() {
 
 void MainFrame::loadURI(const String& address) {
     if (QThread::currentThread() != thread()) {
-        QMetaObject::invokeMethod(this, [this, address] { loadURI(address); }, Qt::QueuedConnection);
+        postToWindow([this, address] { loadURI(address); });
         return;
     }
     LoadRequest request;
@@ -589,7 +629,7 @@ void MainFrame::callThread(MainFrame* frame, const LoadRequest& request) {
     if (!view->load_uri(request.address)) {
         if (request.chosen && !view->isBookOpen()) {
             const String address = request.address;
-            QMetaObject::invokeMethod(frame, [frame, address] { frame->loadFailed(address); }, Qt::QueuedConnection);
+            frame->postToWindow([frame, address] { frame->loadFailed(address); });
         }
         return;
     }
@@ -685,7 +725,7 @@ void MainFrame::onFileLoad() {
 
 void MainFrame::onProgress(int value) {
     if (QThread::currentThread() != thread()) {
-        QMetaObject::invokeMethod(this, [this, value] { onProgress(value); }, Qt::QueuedConnection);
+        postToWindow([this, value] { onProgress(value); });
         return;
     }
     if (value > 0) {
@@ -768,6 +808,27 @@ void MainFrame::clearPanel() {
     const QSignalBlocker blocker(contentsList);
     while (contentsList->count() > 0)
         delete contentsList->takeItem(contentsList->count() - 1);
+}
+
+void MainFrame::postToWindow(std::function<void()> fn) {
+    bool wake = false;
+    {
+        std::lock_guard<std::mutex> lock(postedMutex);
+        wake = posted.empty();
+        posted.push_back(std::move(fn));
+    }
+    if (wake)
+        QMetaObject::invokeMethod(this, "runPosted", Qt::QueuedConnection);
+}
+
+void MainFrame::runPosted() {
+    std::vector<std::function<void()>> due;
+    {
+        std::lock_guard<std::mutex> lock(postedMutex);
+        due.swap(posted);
+    }
+    for (auto& fn : due)
+        fn();
 }
 
 void MainFrame::waitForLoads() {

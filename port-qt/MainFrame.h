@@ -7,7 +7,9 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "Connector.h"
 #include "LoadWorker.h"
@@ -170,7 +172,15 @@ private:
     // The loader: runs on the worker thread.
     static void callThread(MainFrame* frame, const LoadRequest& request);
 
+    // Runs `fn` on the window thread, in posting order; callable from any thread.
+    // The calls wait in a list of our own and only a wake-up goes through Qt's
+    // event queue, so their data is handed over under a lock.
+    void postToWindow(std::function<void()> fn);
+    Q_INVOKABLE void runPosted();
+
     void createActions();
+    void stepChapter(bool forward);
+    void reloadAtNewSize();
     bool ask(const QString& title, const QString& text);
     // Saves the open book's chapter, scroll position and font size; false when nothing was saved.
     bool saveReadingState();
@@ -198,6 +208,9 @@ private:
     QRect savedBounds;
     Qt::WindowStates savedState;
     bool fullScreen = false;
+
+    std::mutex postedMutex;
+    std::vector<std::function<void()>> posted;
 
     std::map<int, QAction*> actions;
     QTimer* relayoutTimer = nullptr;
