@@ -192,6 +192,7 @@ MainFrame::MainFrame(QWidget* parent) : QMainWindow(parent) {
 
 MainFrame::~MainFrame() {
     worker.stop();
+    recorder.stop();
 }
 
 void MainFrame::createActions() {
@@ -487,8 +488,7 @@ void MainFrame::onFileExit() {
     if (!ask("Warning", "The application is working.\nDo you really want to close it?"))
         return;
     // The open book keeps its place, as when the window is closed.
-    worker.cancelPending();
-    worker.waitIdle();
+    waitForLoads();
     saveReadingState();
     QCoreApplication::exit(0);
 }
@@ -513,8 +513,7 @@ void MainFrame::closeEvent(QCloseEvent* event) {
             event->ignore();
             return;
         }
-        worker.cancelPending();
-        worker.waitIdle();
+        waitForLoads();
         saveReadingState();
     }
     event->accept();
@@ -661,9 +660,9 @@ void MainFrame::callThread(MainFrame* frame, const LoadRequest& request) {
             TF_LOG(LOG_WARN, "the saved chapter could not be shown: " << address.str());
             view->showCoverPage();
         }
-        return;
+    } else {
+        view->showCoverPage();
     }
-    view->showCoverPage();
 }
 
 void MainFrame::loadFailed(const String& address) {
@@ -671,6 +670,12 @@ void MainFrame::loadFailed(const String& address) {
         return;
     // Nothing of it was recorded; a book opened later from a link must not take its path.
     bookPath.clear();
+    // The book it was to replace is closed by now: its page would only mislead.
+    if (!view->isBookOpen() && !view->isHomePageShown()) {
+        clearPanel();
+        chapterCount = 0;
+        onHomePage();
+    }
     const QString name = QFileInfo(QFile::decodeName(QByteArray::fromStdString(address.str()))).fileName();
     onSetStatus(String(QString("Could not open %1").arg(name).toStdWString()));
 }
@@ -694,24 +699,39 @@ void MainFrame::onFileLoad() {
     const std::string title = reader->get_title();
     onSetStatus(String::utf2wide(title.data(), static_cast<int>(title.size())));
 
-    // Only a book chosen by the user is recorded, and only under its own path.
-    if (bookPath.empty() || !library || String(reader->get_filename()) != bookPath)
+    // Only a book chosen by the user is recorded. Decoding and scaling its
+    // cover takes a while: that runs on the recorder, not on this thread.
+    if (bookPath.empty() || !library)
         return;
+    HtmlWindow* shown = view;
+    DataHelper* catalogue = library.get();
+    const String path = bookPath;
+    recorder.post([shown, catalogue, path] { recordBook(shown, catalogue, path); });
+}
 
-    std::string coverEntry;
-    reader->cover_page(coverEntry);
-    std::string data;
-    if (!coverEntry.empty())
-        reader->get_entry(coverEntry, data);
+void MainFrame::recordBook(HtmlWindow* view, DataHelper* library, const String& path) {
+    if (!library)
+        return;
+    std::string title, coverEntry, data;
+    {
+        auto lock = view->lockReader();
+        BaseReader* reader = view->getReader();
+        // Only under its own path: another book may have taken its place meanwhile.
+        if (!reader || !reader->isOpen() || String(reader->get_filename()) != path)
+            return;
+        title = reader->get_title();
+        reader->cover_page(coverEntry);
+        if (!coverEntry.empty())
+            reader->get_entry(coverEntry, data);
+    }
     std::string mime, decoded;
     FREE_IMAGE_FORMAT format = FIF_UNKNOWN;
     if (view->isDataBase64Encoded(data, mime, decoded)) {
-        data = decoded;
+        data.swap(decoded);
         format = Image::getTypeFromMimeType(mime);
     } else {
         format = Image::getType(String(coverEntry));
     }
-    lock.unlock();
 
     const std::string directory = library->createBookDirectory(title);
     String coverPath;
@@ -720,7 +740,7 @@ void MainFrame::onFileLoad() {
         library->iconFromData(format, reinterpret_cast<const unsigned char*>(data.data()),
                               static_cast<int>(data.size()), 120, coverPath);
     }
-    library->addNewFile(bookPath, String(title), coverPath);
+    library->addNewFile(path, String(title), coverPath);
 }
 
 void MainFrame::onProgress(int value) {
@@ -791,8 +811,7 @@ void MainFrame::onFileClose() {
     if (!view->isBookOpen())
         return;
     // A load still under way would show its page after the home page.
-    worker.cancelPending();
-    worker.waitIdle();
+    waitForLoads();
     saveReadingState();
     bookPath.clear();
     view->close();
@@ -832,7 +851,13 @@ void MainFrame::runPosted() {
 }
 
 void MainFrame::waitForLoads() {
+    worker.cancelPending();
     worker.waitIdle();
+    recorder.waitIdle();
+}
+
+bool MainFrame::busy() const {
+    return worker.busy() || recorder.busy();
 }
 
 // ---- search -------------------------------------------------------------------------

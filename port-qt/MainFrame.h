@@ -146,8 +146,11 @@ public:
     int getChapterCount() const { return chapterCount; }
     const pair_list_t& getTocEntries() const { return tocEntries; }
     const String& getBookPath() const { return bookPath; }
-    // Blocks until the worker has no load waiting or running.
+    // Drops a load still waiting and blocks until the running one and the
+    // recording of a book are done.
     void waitForLoads();
+    // A load or a recording is waiting or running.
+    bool busy() const;
 
     // A path as the view takes it: its bytes, widened one by one.
     static String pathToString(const QString& path);
@@ -171,6 +174,9 @@ private:
 
     // The loader: runs on the worker thread.
     static void callThread(MainFrame* frame, const LoadRequest& request);
+    // Records the open book (chosen by the user from `path`) in the library
+    // with its cover thumbnail; on the recorder, after the book's first paint.
+    static void recordBook(HtmlWindow* view, DataHelper* library, const String& path);
 
     // Runs `fn` on the window thread, in posting order; callable from any thread.
     // The calls wait in a list of our own and only a wake-up goes through Qt's
@@ -219,6 +225,8 @@ private:
     Question questionHandler;
     FileChooser fileChooser;
     // Declared last: stopped and joined first, while everything a load uses still exists.
+    // The recorder makes the cover thumbnails; a book replaced before its turn is not recorded.
+    LoadWorker recorder;
     LoadWorker worker;
 };
 

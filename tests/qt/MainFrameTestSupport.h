@@ -89,24 +89,24 @@ public:
     }
     bool waitLoaded(const std::string& path) {
         bool ok = waitFor([this, path] {
-            if (frame->getWorker().busy() || view()->isHomePageShown() || !view()->has_document())
+            if (frame->busy() || view()->isHomePageShown() || !view()->has_document())
                 return false;
             // The window has read the book's contents on its first paint.
             return view()->isBookOpen() && openFile() == path && !view()->isBook() && settled();
         });
         if (!ok)
-            qWarning() << "not loaded:" << frame->getWorker().busy() << view()->isHomePageShown()
+            qWarning() << "not loaded:" << frame->busy() << view()->isHomePageShown()
                        << view()->has_document() << view()->isBookOpen() << openFile().c_str() << view()->isBook()
                        << view()->pendingTaskCount();
         return ok;
     }
     // No load is under way and the last page has been painted.
     bool settled() {
-        if (frame->getWorker().busy())
+        if (frame->busy())
             return false;
         view()->viewport()->repaint();
         QApplication::processEvents();
-        return !frame->getWorker().busy() && !view()->isBook() && view()->pendingTaskCount() == 0;
+        return !frame->busy() && !view()->isBook() && view()->pendingTaskCount() == 0;
     }
     bool waitSettled() {
         return waitFor([this] { return settled(); });

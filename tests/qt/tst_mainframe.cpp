@@ -620,9 +620,13 @@ void MainFrameTest::aBookThatCannotOpenSaysSoAndIsNotRecorded() {
     QVERIFY(!s.view()->isBookOpen());
     QVERIFY(s.homePage().find(broken) == std::string::npos);
 
+    // Tried in place of an open book: that one is closed, so the home page comes back.
+    QVERIFY(s.open(book(kAlice)));
     const std::string missing = s.dir.path + "/no such book.epub";
     s.frame->openBook(QString::fromStdString(missing));
     QVERIFY(waitFor([&] { return s.settled() && s.frame->statusText().contains("no such book.epub"); }));
+    QVERIFY(s.view()->isHomePageShown());
+    QCOMPARE(s.frame->getContentsList()->count(), 0);
 }
 
 void MainFrameTest::droppedFileOpens() {
