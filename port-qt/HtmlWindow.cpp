@@ -23,6 +23,7 @@
 #include <tuple>
 
 #include "Connector.h"
+#include "DisplayList.h"
 #include "EmbeddedFonts.h"
 #include "ImageCache.h"
 #include "TextSearch.h"
@@ -39,8 +40,6 @@ namespace {
 constexpr int kRelayoutDelayMs = 120;
 // The selection follows the pointer this many runs around the anchor run.
 constexpr int kSelectionReach = 300;
-// Height of the strips --text paints through.
-constexpr int kTextStrip = 2048;
 
 QRect toRect(const litehtml::position& p) {
     return QRect(p.x, p.y, p.width, p.height);
@@ -264,6 +263,13 @@ void HtmlWindow::changeEvent(QEvent* event) {
 }
 
 void HtmlWindow::on_document_size(int width, int height) {
+    {
+        // Recorded here, on the thread that laid the page out, so that the
+        // window thread only replays.
+        auto lock = lockDocument();
+        if (m_html && (!m_display || m_display->document != m_html.get()))
+            recordDisplayList();
+    }
     const unsigned generation = m_docGeneration.load();
     onWindowThread([this, width, height, generation]() {
         m_docSize = QSize(width, height);
@@ -293,6 +299,7 @@ void HtmlWindow::move2id(int y) {
 
 void HtmlWindow::on_document_changed() {
     BookWidget::on_document_changed();
+    m_display.reset();
     ++m_docGeneration;
     m_tilesStale = true;
     if (m_loadingHomePage && onWindowThread())
@@ -341,8 +348,9 @@ QPoint HtmlWindow::toDocument(const QPoint& viewportPoint) const {
     return viewportPoint + scrollOffset();
 }
 
-void HtmlWindow::scrollContentsBy(int /*dx*/, int /*dy*/) {
-    viewport()->update();
+void HtmlWindow::scrollContentsBy(int dx, int dy) {
+    // The pixels on screen move along; only the strip scrolled in is painted.
+    viewport()->scroll(dx, dy);
 }
 
 // ---- painting -------------------------------------------------------------------------
@@ -351,16 +359,9 @@ void HtmlWindow::paintDocument(QPainter& painter, const QRect& docRect) {
     auto lock = lockDocument();
     if (!m_html)
         return;
-    m_painter = &painter;
-    m_paintDpr = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
-    m_clipSaved.clear();
-    m_clips.clear();
-    litehtml::position clip(0, 0, docRect.width(), docRect.height());
-    draw_document(reinterpret_cast<litehtml::uint_ptr>(&painter), -docRect.x(), -docRect.y(), &clip);
-    // Clips the engine left open end with the paint.
-    while (!m_clipSaved.empty())
-        del_clip();
-    m_painter = nullptr;
+    if (!m_display || m_display->document != m_html.get())
+        recordDisplayList();
+    replay(painter, *m_display, docRect);
 }
 
 void HtmlWindow::paintEvent(QPaintEvent* event) {
@@ -392,6 +393,20 @@ void HtmlWindow::paintEvent(QPaintEvent* event) {
                         const QImage* cached = m_tiles->find(c, r, dpr);
                         if (cached) {
                             painter.drawImage(tileRect.topLeft() - offset, *cached);
+                            continue;
+                        }
+                        const QRect part = tileRect.intersected(area);
+                        if (part.height() * 2 < tileRect.height()) {
+                            // A strip scrolled in: painting just the strip costs less
+                            // than the whole tile; the tile is made when more is asked.
+                            QImage strip(part.size() * dpr, QImage::Format_RGB32);
+                            strip.setDevicePixelRatio(dpr);
+                            strip.fill(Qt::white);
+                            {
+                                QPainter stripPainter(&strip);
+                                paintDocument(stripPainter, part);
+                            }
+                            painter.drawImage(part.topLeft() - offset, strip);
                             continue;
                         }
                         QImage tile(tileRect.size() * dpr, QImage::Format_RGB32);
@@ -443,20 +458,19 @@ std::string HtmlWindow::paintedText(const QRect& documentRect) {
     auto lock = lockDocument();
     if (!m_html || documentRect.isEmpty())
         return std::string();
-    std::vector<litehtml::position> drawn;
-    m_paintedRuns = &drawn;
-    QImage strip(QSize(documentRect.width(), std::min(kTextStrip, documentRect.height())), QImage::Format_RGB32);
-    for (int y = documentRect.top(); y <= documentRect.bottom(); y += strip.height()) {
-        const int h = std::min(strip.height(), documentRect.bottom() + 1 - y);
-        strip.fill(Qt::white);
-        QPainter painter(&strip);
-        paintDocument(painter, QRect(documentRect.left(), y, documentRect.width(), h));
-    }
-    m_paintedRuns = nullptr;
-
+    if (!m_display || m_display->document != m_html.get())
+        recordDisplayList();
+    // The runs painted in the rectangle and not hidden by a clip.
     std::set<std::tuple<int, int, int, int>> boxes;
-    for (const auto& p : drawn)
-        boxes.emplace(p.x, p.y, p.width, p.height);
+    for (int i : m_display->itemsIn(documentRect)) {
+        const DisplayList::Item& item = m_display->item(i);
+        const QRect box = toRect(item.pos);
+        if (item.kind != DisplayList::Text || !box.intersects(documentRect))
+            continue;
+        if (item.clip >= 0 && !box.intersects(m_display->visibleArea(item.clip)))
+            continue;
+        boxes.emplace(box.x(), box.y(), box.width(), box.height());
+    }
     text_range_t runs;
     create_range(m_html, runs);
     std::string out, line;
@@ -477,8 +491,8 @@ std::string HtmlWindow::paintedText(const QRect& documentRect) {
         const litehtml::element* b = TextSearch::blockOf(run.element);
         if (!first && b != block)
             endLine();
-        else if (previous && run.pos.y >= previous->pos.y + previous->pos.height && !line.empty() && line.back() != ' ')
-            line += ' '; // a <br> between two words
+        else if (previous && TextSearch::startsNewLine(*previous, run) && !line.empty() && line.back() != ' ')
+            line += ' '; // a line break between two words
         first = false;
         block = b;
         previous = &run;
@@ -508,6 +522,14 @@ void HtmlWindow::dropTiles() {
 void HtmlWindow::setTileCacheEnabled(bool enabled) {
     m_tilesEnabled = enabled;
     dropTiles();
+}
+
+void HtmlWindow::restyled() {
+    // Hover or press changed styles: what the engine draws changed in m_redrawBoxes.
+    auto lock = lockDocument();
+    m_display.reset();
+    for (const auto& box : m_redrawBoxes)
+        invalidateDocumentRect(toRect(box));
 }
 
 void HtmlWindow::invalidateDocumentRect(const QRect& rect) {
@@ -566,12 +588,20 @@ void HtmlWindow::clearTextRange() {
 }
 
 void HtmlWindow::selected_text(String& out) const {
-    const std::string text = markedText();
+    std::string text;
+    {
+        auto lock = lockDocument();
+        text = TextSearch::markedText(textRange());
+    }
     out += String::utf2wide(text.data(), static_cast<int>(text.size()));
 }
 
 QString HtmlWindow::selectedText() const {
-    const std::string text = markedText();
+    std::string text;
+    {
+        auto lock = lockDocument();
+        text = TextSearch::markedText(textRange());
+    }
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
@@ -615,8 +645,7 @@ void HtmlWindow::mousePressEvent(QMouseEvent* event) {
             m_pressPoint = pos;
             m_redrawBoxes.clear();
             if (m_html->on_lbutton_down(doc.x(), doc.y(), pos.x(), pos.y(), m_redrawBoxes))
-                for (const auto& box : m_redrawBoxes)
-                    invalidateDocumentRect(toRect(box));
+                restyled();
         }
     }
     if (showMenu)
@@ -660,8 +689,7 @@ void HtmlWindow::mouseMoveEvent(QMouseEvent* event) {
     }
     m_redrawBoxes.clear();
     if (m_html->on_mouse_over(doc.x(), doc.y(), pos.x(), pos.y(), m_redrawBoxes))
-        for (const auto& box : m_redrawBoxes)
-            invalidateDocumentRect(toRect(box));
+        restyled();
 }
 
 void HtmlWindow::mouseReleaseEvent(QMouseEvent* event) {
@@ -674,10 +702,14 @@ void HtmlWindow::mouseReleaseEvent(QMouseEvent* event) {
             return;
         }
         m_redrawBoxes.clear();
+        // A selecting drag skips hover: tell the engine where the pointer is
+        // now, so that a drag begun on a link and let go elsewhere follows nothing.
+        if (m_html->on_mouse_over(doc.x(), doc.y(), pos.x(), pos.y(), m_redrawBoxes))
+            restyled();
+        m_redrawBoxes.clear();
         // A release over a link makes the engine call on_anchor_click, which only queues a task.
         if (m_html->on_lbutton_up(doc.x(), doc.y(), pos.x(), pos.y(), m_redrawBoxes))
-            for (const auto& box : m_redrawBoxes)
-                invalidateDocumentRect(toRect(box));
+            restyled();
         // A click without movement removes the selection; a drag keeps it for "Copy".
         if (pos == m_pressPoint)
             clearTextRange();

@@ -23,6 +23,7 @@ class QTimer;
 namespace tf {
 
 class Connector;
+class DisplayList;
 class EmbeddedFonts;
 class ImageCache;
 class TextSearch;
@@ -215,19 +216,31 @@ private:
     bool onWindowThread() const;
     void updateScrollBars();
     void updateClientSize();
-    // Paints `docRect` with `painter` (already set up for that rectangle).
+    // Paints `docRect` with `painter`, whose origin is the rectangle's top left.
     void paintDocument(QPainter& painter, const QRect& docRect);
+    // Lets the engine draw the whole shown document into a new display list.
+    void recordDisplayList();
+    void replay(QPainter& painter, const DisplayList& list, const QRect& docRect);
+    static void applyClip(QPainter& painter, const DisplayList& list, int clip);
+    void paintBackground(QPainter& painter, const litehtml::background_paint& bg);
+    void paintMarker(QPainter& painter, const litehtml::list_marker& marker, const char* baseurl);
+    void paintBorders(QPainter& painter, const litehtml::borders& borders, const litehtml::position& pos);
+    static void paintAudio(QPainter& painter, const litehtml::position& pos);
     QPoint scrollOffset() const;
     QPoint toDocument(const QPoint& viewportPoint) const;
     // Repaints the document area of `runs` (text range indices first..last).
     void invalidateRuns(int first, int last);
     void invalidateDocumentRect(const QRect& rect);
+    // The engine reports changed styles (hover, press) in m_redrawBoxes.
+    void restyled();
     void showCopyMenu(const QPoint& globalPos);
     void runLinkTasks();
     // A reference from the document resolved like an image address; `baseurl`
     // is the folder of the style sheet that named it ("" for the page itself).
     String resolveReference(const char* src, const char* baseurl);
     void scrollToRuns(int firstRun, int lastRun);
+    // `svg` with the pictures it names by relative address (against `folder`) put in as data.
+    QByteArray inlineSvgPictures(const std::string& svg, const String& folder);
     // Reads a style sheet once per document build and notes its @font-face
     // names; `folder` receives the sheet's folder (its base for references).
     bool fetchStyleSheet(const String& path, std::string& css, String& folder);
@@ -251,10 +264,10 @@ private:
     int m_anchor = -1;
     bool m_leftDown = false;
 
-    // Painting (window thread, under the document lock).
-    QPainter* m_painter = nullptr;
-    std::vector<bool> m_clipSaved;
-    std::vector<litehtml::position>* m_paintedRuns = nullptr;
+    // Under the document lock: what the engine draws for the shown document,
+    // and the list being recorded while the engine draws.
+    std::unique_ptr<DisplayList> m_display;
+    DisplayList* m_recording = nullptr;
     qreal m_paintDpr = 1.0;
 
     // Read by layout on the loader thread.

@@ -7,6 +7,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
+#include <QRegularExpression>
 #include <QThread>
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 #include <cstring>
 #include <set>
 
+#include "DisplayList.h"
 #include "EmbeddedFonts.h"
 #include "FontHandle.h"
 #include "ImageCache.h"
@@ -29,8 +31,9 @@ namespace {
 constexpr int kMinFontPixels = 1;
 constexpr int kMaxFontPixels = 1000;
 
-QPainter* painterOf(litehtml::uint_ptr hdc) {
-    return reinterpret_cast<QPainter*>(hdc);
+// During a draw the engine's drawing context is the list being recorded.
+DisplayList* listOf(litehtml::uint_ptr hdc) {
+    return reinterpret_cast<DisplayList*>(hdc);
 }
 
 FontHandle* fontOf(litehtml::uint_ptr font) {
@@ -148,25 +151,6 @@ int HtmlWindow::text_width(const litehtml::tchar_t* text, litehtml::uint_ptr hFo
     return font ? font->width(text) : 0;
 }
 
-void HtmlWindow::draw_text(litehtml::uint_ptr hdc, const litehtml::tchar_t* text, litehtml::uint_ptr hFont,
-                           litehtml::web_color color, const litehtml::position& pos) {
-    QPainter* painter = painterOf(hdc);
-    FontHandle* font = fontOf(hFont);
-    if (!painter || !font || !text)
-        return;
-    if (isMarkedDrawnRun(pos))
-        painter->fillRect(toRect(pos), QColor::fromRgba(kMarkColor));
-    // A run hidden by an overflow clip is not painted text.
-    if (m_paintedRuns && (!painter->hasClipping() || painter->clipBoundingRect().intersects(QRectF(toRect(pos))))) {
-        const litehtml::position origin = draw_origin();
-        m_paintedRuns->emplace_back(pos.x - origin.x, pos.y - origin.y, pos.width, pos.height);
-    }
-    painter->setFont(font->font());
-    painter->setPen(color.alpha == 0 ? QColor(Qt::black) : QColor(color.red, color.green, color.blue));
-    // No length limit on the conversion: a long URL or CJK line is one run.
-    painter->drawText(QPointF(pos.x, pos.y + font->ascent()), QString::fromUtf8(text));
-}
-
 int HtmlWindow::pt_to_px(int pt) const {
     return pt * m_dpiY.load() / 72;
 }
@@ -229,6 +213,49 @@ String HtmlWindow::resolveReference(const char* src, const char* baseurl) {
     return resolve(ref);
 }
 
+QByteArray HtmlWindow::inlineSvgPictures(const std::string& svg, const String& folder) {
+    // Pictures an SVG names by a relative address are read here and put into
+    // it as data addresses: the SVG renderer has no way to fetch them.
+    static const QRegularExpression image(
+        R"((<image\b[^>]*?\b(?:xlink:)?href\s*=\s*)(["'])([^"']*)\2)",
+        QRegularExpression::CaseInsensitiveOption);
+    constexpr int kMaxPictures = 64;
+    const QString text = QString::fromUtf8(svg.data(), static_cast<qsizetype>(svg.size()));
+    QString out;
+    qsizetype done = 0;
+    int count = 0;
+    auto it = image.globalMatch(text);
+    while (it.hasNext() && count < kMaxPictures) {
+        const QRegularExpressionMatch m = it.next();
+        const QString ref = m.captured(3).trimmed();
+        if (ref.isEmpty() || ref.startsWith(QLatin1String("data:"), Qt::CaseInsensitive) ||
+            ref.startsWith(QLatin1Char('#')) || ref.contains(QLatin1String("://")))
+            continue;
+        const QByteArray refBytes = ref.toUtf8();
+        const String path = URI::realpath(String(std::string(refBytes.constData(), static_cast<size_t>(refBytes.size()))),
+                                          folder, separatorFor(folder));
+        std::string bytes;
+        uri_content(path, bytes);
+        if (bytes.empty())
+            continue;
+        const QString lower = ref.toLower();
+        const char* mime = lower.endsWith(".png")                                 ? "image/png"
+                           : lower.endsWith(".gif")                               ? "image/gif"
+                           : lower.endsWith(".jpg") || lower.endsWith(".jpeg")    ? "image/jpeg"
+                           : lower.endsWith(".svg")                               ? "image/svg+xml"
+                                                                                  : "application/octet-stream";
+        out += text.mid(done, m.capturedStart(3) - done);
+        out += QLatin1String("data:") + QLatin1String(mime) + QLatin1String(";base64,");
+        out += QString::fromLatin1(QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())).toBase64());
+        done = m.capturedEnd(3);
+        ++count;
+    }
+    if (count == 0)
+        return QByteArray(svg.data(), static_cast<qsizetype>(svg.size()));
+    out += text.mid(done);
+    return out.toUtf8();
+}
+
 void HtmlWindow::load_image(const litehtml::tchar_t* src, const litehtml::tchar_t* baseurl, bool /*redraw_on_ready*/) {
     if (!src || !*src)
         return;
@@ -255,7 +282,10 @@ void HtmlWindow::load_image(const litehtml::tchar_t* src, const litehtml::tchar_
         svg = URI(path).rtype() == URI::RT_SVG;
     }
     if (svg || ImageCache::looksLikeSvg(data)) {
-        if (!m_images->insertSvg(key, QByteArray(data.data(), static_cast<qsizetype>(data.size()))))
+        const QByteArray source = key.compare(0, 5, "data:") == 0
+                                      ? QByteArray(data.data(), static_cast<qsizetype>(data.size()))
+                                      : inlineSvgPictures(data, URI(path).parent(separatorFor(path)));
+        if (!m_images->insertSvg(key, source))
             TF_LOG(LOG_WARN, "not a usable SVG picture: " << shortify(key, 80));
         return;
     }
@@ -280,10 +310,139 @@ void HtmlWindow::get_image_size(const litehtml::tchar_t* src, const litehtml::tc
     }
 }
 
+
+// ---- drawing: the engine's calls are recorded, painting replays them ---------------
+
+void HtmlWindow::draw_text(litehtml::uint_ptr hdc, const litehtml::tchar_t* text, litehtml::uint_ptr hFont,
+                           litehtml::web_color color, const litehtml::position& pos) {
+    if (DisplayList* list = listOf(hdc))
+        list->addText(text, hFont, color, pos);
+}
+
 void HtmlWindow::draw_background(litehtml::uint_ptr hdc, const litehtml::background_paint& bg) {
-    QPainter* painter = painterOf(hdc);
-    if (!painter)
-        return;
+    if (DisplayList* list = listOf(hdc))
+        list->addBackground(bg);
+}
+
+void HtmlWindow::draw_list_marker(litehtml::uint_ptr hdc, const litehtml::list_marker& marker) {
+    if (DisplayList* list = listOf(hdc))
+        list->addMarker(marker);
+}
+
+void HtmlWindow::draw_borders(litehtml::uint_ptr hdc, const litehtml::borders& borders,
+                              const litehtml::position& draw_pos, bool /*root*/) {
+    if (DisplayList* list = listOf(hdc))
+        list->addBorders(borders, draw_pos);
+}
+
+void HtmlWindow::draw_audio_player(litehtml::uint_ptr hdc, const litehtml::position& pos) {
+    if (DisplayList* list = listOf(hdc))
+        list->addAudio(pos);
+}
+
+void HtmlWindow::set_clip(const litehtml::position& pos, const litehtml::border_radiuses& bdr_radius, bool valid_x,
+                          bool valid_y) {
+    m_clips.push_back(pos);
+    if (m_recording)
+        m_recording->pushClip(pos, bdr_radius, valid_x, valid_y);
+}
+
+void HtmlWindow::del_clip() {
+    if (!m_clips.empty())
+        m_clips.pop_back();
+    if (m_recording)
+        m_recording->popClip();
+}
+
+void HtmlWindow::recordDisplayList() {
+    auto list = std::make_unique<DisplayList>();
+    list->document = m_html.get();
+    m_recording = list.get();
+    m_clips.clear();
+    // Everything the engine would draw anywhere: the clip is the whole plane.
+    constexpr int kFar = 1 << 24;
+    const litehtml::position everything(-kFar, -kFar, 2 * kFar, 2 * kFar);
+    draw_document(reinterpret_cast<litehtml::uint_ptr>(list.get()), 0, 0, &everything);
+    m_recording = nullptr;
+    m_clips.clear();
+    list->finish();
+    m_display = std::move(list);
+}
+
+void HtmlWindow::applyClip(QPainter& painter, const DisplayList& list, int clip) {
+    for (int c = clip; c >= 0; c = list.clip(c).parent) {
+        const DisplayList::Clip& area = list.clip(c);
+        if (area.rounded) {
+            painter.setRenderHint(QPainter::Antialiasing);
+            painter.setClipPath(roundedPath(QRectF(area.rect), area.radius), Qt::IntersectClip);
+        } else {
+            painter.setClipRect(area.rect, Qt::IntersectClip);
+        }
+    }
+}
+
+void HtmlWindow::replay(QPainter& painter, const DisplayList& list, const QRect& docRect) {
+    m_paintDpr = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
+    painter.save();
+    painter.translate(-docRect.topLeft());
+    int activeClip = -1;
+    bool clipped = false;
+    const FontHandle* lastFont = nullptr;
+    for (int i : list.itemsIn(docRect)) {
+        const DisplayList::Item& item = list.item(i);
+        if (item.clip != activeClip) {
+            if (clipped)
+                painter.restore();
+            clipped = false;
+            lastFont = nullptr;
+            activeClip = item.clip;
+            if (activeClip >= 0) {
+                painter.save();
+                clipped = true;
+                applyClip(painter, list, activeClip);
+            }
+        }
+        switch (item.kind) {
+        case DisplayList::Text: {
+            FontHandle* font = fontOf(item.font);
+            if (!font)
+                break;
+            // Recorded at the origin (0, 0): document boxes are drawn boxes.
+            if (isMarkedDrawnRun(item.pos))
+                painter.fillRect(toRect(item.pos), QColor::fromRgba(kMarkColor));
+            if (font != lastFont) {
+                painter.setFont(font->font());
+                lastFont = font;
+            }
+            painter.setPen(item.color.alpha == 0 ? QColor(Qt::black)
+                                                 : QColor(item.color.red, item.color.green, item.color.blue));
+            // No length limit on the conversion: a long URL or CJK line is one run.
+            painter.drawText(QPointF(item.pos.x, item.pos.y + font->ascent()),
+                             QString::fromUtf8(list.textData(item), item.length));
+            break;
+        }
+        case DisplayList::Background:
+            paintBackground(painter, list.background(item));
+            lastFont = nullptr;
+            break;
+        case DisplayList::Borders:
+            paintBorders(painter, list.borders(item), item.pos);
+            break;
+        case DisplayList::Marker:
+            paintMarker(painter, list.marker(item).marker, list.marker(item).baseurl.c_str());
+            break;
+        case DisplayList::Audio:
+            paintAudio(painter, item.pos);
+            break;
+        }
+    }
+    if (clipped)
+        painter.restore();
+    painter.restore();
+}
+
+void HtmlWindow::paintBackground(QPainter& p, const litehtml::background_paint& bg) {
+    QPainter* painter = &p;
     const QRect clip = toRect(bg.clip_box);
     if (clip.isEmpty())
         return;
@@ -333,13 +492,11 @@ void HtmlWindow::draw_background(litehtml::uint_ptr hdc, const litehtml::backgro
     painter->restore();
 }
 
-void HtmlWindow::draw_list_marker(litehtml::uint_ptr hdc, const litehtml::list_marker& marker) {
-    QPainter* painter = painterOf(hdc);
-    if (!painter)
-        return;
+void HtmlWindow::paintMarker(QPainter& p, const litehtml::list_marker& marker, const char* baseurl) {
+    QPainter* painter = &p;
     const QRect box = toRect(marker.pos);
     if (!marker.image.empty()) {
-        const std::string key = resolveReference(marker.image.c_str(), marker.baseurl).str();
+        const std::string key = resolveReference(marker.image.c_str(), baseurl).str();
         QSize natural;
         if (m_images->size(key, natural) && !box.isEmpty()) {
             QImage image = m_images->scaled(
@@ -374,13 +531,8 @@ void HtmlWindow::draw_list_marker(litehtml::uint_ptr hdc, const litehtml::list_m
     painter->restore();
 }
 
-// ---- borders, the audio player, clipping ------------------------------------------------
-
-void HtmlWindow::draw_borders(litehtml::uint_ptr hdc, const litehtml::borders& borders,
-                              const litehtml::position& draw_pos, bool /*root*/) {
-    QPainter* painter = painterOf(hdc);
-    if (!painter)
-        return;
+void HtmlWindow::paintBorders(QPainter& p, const litehtml::borders& borders, const litehtml::position& draw_pos) {
+    QPainter* painter = &p;
     const QRect box = toRect(draw_pos);
     if (box.isEmpty())
         return;
@@ -460,10 +612,8 @@ void HtmlWindow::draw_borders(litehtml::uint_ptr hdc, const litehtml::borders& b
     painter->restore();
 }
 
-void HtmlWindow::draw_audio_player(litehtml::uint_ptr hdc, const litehtml::position& pos) {
-    QPainter* painter = painterOf(hdc);
-    if (!painter)
-        return;
+void HtmlWindow::paintAudio(QPainter& p, const litehtml::position& pos) {
+    QPainter* painter = &p;
     painter->save();
     painter->setRenderHint(QPainter::Antialiasing);
     painter->setPen(Qt::NoPen);
@@ -478,36 +628,7 @@ void HtmlWindow::draw_audio_player(litehtml::uint_ptr hdc, const litehtml::posit
     painter->restore();
 }
 
-void HtmlWindow::set_clip(const litehtml::position& pos, const litehtml::border_radiuses& bdr_radius, bool valid_x,
-                          bool valid_y) {
-    m_clips.push_back(pos);
-    if (!m_painter) {
-        m_clipSaved.push_back(false);
-        return;
-    }
-    constexpr int kFar = 1 << 24;
-    QRect r = toRect(pos);
-    if (!valid_x)
-        r = QRect(-kFar, r.top(), 2 * kFar, r.height());
-    if (!valid_y)
-        r = QRect(r.left(), -kFar, r.width(), 2 * kFar);
-    m_painter->save();
-    if (valid_x && valid_y && hasRadius(bdr_radius))
-        m_painter->setClipPath(roundedPath(QRectF(r), bdr_radius), Qt::IntersectClip);
-    else
-        m_painter->setClipRect(r, Qt::IntersectClip);
-    m_clipSaved.push_back(true);
-}
-
-void HtmlWindow::del_clip() {
-    if (!m_clips.empty())
-        m_clips.pop_back();
-    if (m_clipSaved.empty())
-        return;
-    if (m_clipSaved.back() && m_painter)
-        m_painter->restore();
-    m_clipSaved.pop_back();
-}
+// ---- geometry and the rest of the container ---------------------------------------------
 
 void HtmlWindow::get_client_rect(litehtml::position& client) const {
     const int fixedW = m_fixedWidth.load(), fixedH = m_fixedHeight.load();
@@ -631,7 +752,7 @@ String HtmlWindow::uri_content(const String& address, std::string& out) {
         if (hash != String::npos)
             key = String(key.substr(0, hash));
         const std::string name = key.str();
-        m_images->insertSvg(name, QByteArray(out.data(), static_cast<qsizetype>(out.size())));
+        m_images->insertSvg(name, inlineSvgPictures(out, URI(key).parent(separatorFor(key))));
         std::string escaped;
         for (char c : name) {
             switch (c) {

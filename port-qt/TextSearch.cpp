@@ -77,6 +77,33 @@ const litehtml::element* TextSearch::blockOf(const litehtml::element::ptr& run) 
     return nullptr;
 }
 
+bool TextSearch::startsNewLine(const TextNode& previous, const TextNode& run) {
+    return run.pos.y > previous.pos.y && run.pos.x < previous.pos.x + previous.pos.width;
+}
+
+std::string TextSearch::markedText(const text_range_t& runs) {
+    std::string out;
+    const TextNode* previous = nullptr;
+    const litehtml::element* block = nullptr;
+    for (const auto& run : runs) {
+        if (!run.marked)
+            continue;
+        const std::string text = run_text(run);
+        const litehtml::element* b = blockOf(run.element);
+        if (previous) {
+            const bool spaced = !out.empty() && (out.back() == ' ' || out.back() == '\n');
+            if (b != block)
+                out += '\n';
+            else if (!spaced && startsNewLine(*previous, run) && !text.empty() && text[0] != ' ')
+                out += ' ';
+        }
+        out += text;
+        previous = &run;
+        block = b;
+    }
+    return out;
+}
+
 std::u32string TextSearch::normalize(const std::string& utf8) {
     std::u32string out;
     bool space = true; // drops leading white space
@@ -132,7 +159,7 @@ void TextSearch::index(const text_range_t& runs, const void* document) {
         }
         block = b;
         // A new line without a space run before it (a <br>) still parts two words.
-        if (r > 0 && !space && runs[r].pos.y >= runs[r - 1].pos.y + runs[r - 1].pos.height) {
+        if (r > 0 && !space && startsNewLine(runs[r - 1], runs[r])) {
             m_text.push_back(U' ');
             m_run.push_back(static_cast<int>(r - 1));
             m_byte.push_back(static_cast<int>(run_text(runs[r - 1]).size()));

@@ -37,6 +37,11 @@ public:
     // The next occurrence after `current` (backwards: before it), wrapping.
     Match next(const std::u32string& keyword, const Match& current, bool backward) const;
 
+    // `run` begins a new line after `previous` (it starts further down, back to the left).
+    static bool startsNewLine(const TextNode& previous, const TextNode& run);
+    // The text of the marked runs in document order: blocks on lines of their
+    // own, and a space where a line break parts two words without a space run.
+    static std::string markedText(const text_range_t& runs);
     // The block (the nearest ancestor that is not inline) a run belongs to.
     static const litehtml::element* blockOf(const litehtml::element::ptr& run);
     // Decodes one code point of UTF-8 at `i` and advances `i`; U+FFFD for a malformed sequence.

@@ -1,0 +1,227 @@
+// orinel-render as a user runs it: pages as PNG files, the printed text,
+// contents and book facts, and one clear error line for every bad input.
+
+#include <QImage>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTextDocumentFragment>
+#include <QtTest>
+
+#include <memory>
+
+#include "ViewTestTools.h"
+#include "corpus.h"
+#include "readers/EPUBReader.h"
+
+using namespace viewtest;
+
+namespace {
+
+struct Run {
+    int code = -1;
+    bool crashed = false;
+    QString out;
+    QStringList errors; // stderr lines from the program itself (not log lines)
+};
+
+Run render(const QStringList& args) {
+    QProcess p;
+    p.setProgram(ORINEL_RENDER_BIN);
+    p.setArguments(args);
+    p.start();
+    Run r;
+    if (!p.waitForFinished(300000)) {
+        p.kill();
+        p.waitForFinished();
+        r.crashed = true;
+        return r;
+    }
+    r.crashed = p.exitStatus() != QProcess::NormalExit;
+    r.code = p.exitCode();
+    r.out = QString::fromUtf8(p.readAllStandardOutput());
+    for (const QString& line : QString::fromUtf8(p.readAllStandardError()).split('\n'))
+        if (line.startsWith("orinel-render:"))
+            r.errors << line;
+    return r;
+}
+
+QString book(const char* name) {
+    return QString::fromStdString(corpus_path(name));
+}
+
+// Words parted by any white space (no-break spaces too: the plain-text
+// conversion of the source turns them into spaces).
+QStringList words(const QString& text) {
+    static const QRegularExpression space("\\s+", QRegularExpression::UseUnicodePropertiesOption);
+    return text.split(space, Qt::SkipEmptyParts);
+}
+
+} // namespace
+
+class TestOrinelRender : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+
+    QString out(const QString& name) const { return m_dir.filePath(name); }
+
+private slots:
+    void coverAndChapterArePagesOfTheAskedSize_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QSize>("size");
+        QTest::newRow("cover, defaults") << QStringList{} << QSize(800, 1000);
+        QTest::newRow("chapter, other size") << QStringList{"--chapter", "3", "--width", "600", "--height", "700"}
+                                             << QSize(600, 700);
+        QTest::newRow("entry by name") << QStringList{"--entry", "OEBPS/8860606395858576540_11-h-2.htm.html"}
+                                       << QSize(800, 1000);
+        QTest::newRow("bigger font") << QStringList{"--chapter", "2", "--font-size", "32"} << QSize(800, 1000);
+    }
+
+    void coverAndChapterArePagesOfTheAskedSize() {
+        QFETCH(QStringList, args);
+        QFETCH(QSize, size);
+        const QString png = out("page.png");
+        QFile::remove(png);
+        const Run r = render(args + QStringList{"-o", png, book("epub2-pg11-alice.epub")});
+        QVERIFY(!r.crashed);
+        QCOMPARE(r.code, 0);
+        QVERIFY(r.errors.isEmpty());
+        const QImage image(png);
+        QCOMPARE(image.size(), size);
+        QVERIFY(ink(image, image.rect()) > 2000);
+    }
+
+    void fullChapterHoldsEveryWordOfIt() {
+        std::string source, entry;
+        {
+            tf::EPUBReader reader;
+            QVERIFY(reader.open(corpus_path("epub2-pg11-alice.epub")) && reader.parse());
+            entry = reader.spine().at(2).first;
+            reader.get_entry(entry, source);
+        }
+        const QString html = QString::fromStdString(source);
+        const QString body = html.mid(html.indexOf("<body"));
+        const QStringList expected = words(QTextDocumentFragment::fromHtml(body).toPlainText());
+        QVERIFY(expected.size() > 1000);
+
+        const QString png = out("full.png");
+        const Run r = render({"--chapter", "3", "--full", "--text", "-o", png, book("epub2-pg11-alice.epub")});
+        QCOMPARE(r.code, 0);
+        QCOMPARE(words(r.out), expected);
+        const QImage image(png);
+        QCOMPARE(image.width(), 800);
+        QVERIFY(image.height() > 4000);
+        // The end of the chapter is painted too.
+        QVERIFY(ink(image, QRect(0, image.height() - 1500, 800, 1500)) > 1000);
+        // Without --full only the first page's text.
+        const Run page = render({"--chapter", "3", "--text", book("epub2-pg11-alice.epub")});
+        QVERIFY(words(page.out).size() < expected.size() / 2);
+        QCOMPARE(words(page.out), expected.mid(0, words(page.out).size()));
+    }
+
+    void infoAndContents() {
+        const Run r = render({"--info", "--toc", book("epub2-pg11-alice.epub")});
+        QCOMPARE(r.code, 0);
+        const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+        QVERIFY(lines.size() >= 4);
+        QCOMPARE(lines.at(0), QString("title: Alice's Adventures in Wonderland"));
+        QCOMPARE(lines.at(1), QString("format: epub"));
+        QCOMPARE(lines.at(2), QString("spine: 15"));
+        QCOMPARE(lines.at(3), QString("contents: 16"));
+        const QStringList toc = lines.mid(4);
+        QCOMPARE(toc.size(), 16);
+        QCOMPARE(toc.at(3).split('\t').mid(0, 2), (QStringList{"0", "CHAPTER I. Down the Rabbit-Hole"}));
+
+        const Run fb2 = render({"--info", book("fb2-fb2cng-_Test.fb2")});
+        QCOMPARE(fb2.code, 0);
+        QVERIFY(fb2.out.contains("format: fb2\n"));
+        QVERIFY(fb2.out.contains("spine: 1\n"));
+    }
+
+    void singleFilesAreTheirOwnPage_data() {
+        QTest::addColumn<QString>("file");
+        QTest::newRow("svg") << book("svg-idpf-Tsuru_wiki-1b.svg");
+        QTest::newRow("xhtml") << book("xhtml-se-devils-dictionary-a.xhtml");
+    }
+
+    void singleFilesAreTheirOwnPage() {
+        QFETCH(QString, file);
+        const QString png = out("single.png");
+        QFile::remove(png);
+        const Run r = render({"-o", png, file});
+        QCOMPARE(r.code, 0);
+        QVERIFY(ink(QImage(png), QRect(0, 0, 800, 1000)) > 2000);
+        QCOMPARE(render({"--chapter", "1", "-o", png, file}).code, 0);
+        QVERIFY(render({"--chapter", "2", "-o", png, file}).code != 0);
+    }
+
+    void badInputEndsWithOneClearError_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("says");
+        const QString png = out("never.png");
+        QTest::newRow("missing file") << QStringList{"-o", png, "/nonexistent/book.epub"} << "no such file";
+        QTest::newRow("not a book") << QStringList{"-o", png, QString(ORINEL_SOURCE_DIR) + "/CMakeLists.txt"}
+                                    << "not a book";
+        QTest::newRow("truncated zip") << QStringList{"-o", png, book("broken-made-truncated-pg1661.epub")}
+                                       << "cannot open";
+        QTest::newRow("no container") << QStringList{"-o", png, book("broken-made-no-container-pg11.epub")}
+                                       << "cannot open";
+        QTest::newRow("chapter 0") << QStringList{"--chapter", "0", "-o", png, book("epub2-pg11-alice.epub")}
+                                   << "no such chapter";
+        QTest::newRow("chapter past the end")
+            << QStringList{"--chapter", "16", "-o", png, book("epub2-pg11-alice.epub")} << "no such chapter";
+        QTest::newRow("unknown entry") << QStringList{"--entry", "OEBPS/nothing.html", "-o", png,
+                                                      book("epub2-pg11-alice.epub")}
+                                       << "cannot show entry";
+        QTest::newRow("bad width") << QStringList{"--width", "wide", "-o", png, book("epub2-pg11-alice.epub")}
+                                   << "--width";
+        QTest::newRow("no output") << QStringList{book("epub2-pg11-alice.epub")} << "no output";
+        QTest::newRow("no book") << QStringList{"-o", png} << "BOOK";
+        QTest::newRow("both chapter and entry")
+            << QStringList{"--chapter", "1", "--entry", "x", "-o", png, book("epub2-pg11-alice.epub")} << "exclude";
+        QTest::newRow("unknown option") << QStringList{"--colour", "-o", png, book("epub2-pg11-alice.epub")}
+                                        << "colour";
+    }
+
+    void badInputEndsWithOneClearError() {
+        QFETCH(QStringList, args);
+        QFETCH(QString, says);
+        QFile::remove(out("never.png"));
+        const Run r = render(args);
+        QVERIFY(!r.crashed);
+        QVERIFY(r.code != 0);
+        QCOMPARE(r.errors.size(), 1);
+        QVERIFY2(r.errors.front().contains(says), qPrintable(r.errors.front()));
+        QVERIFY(!QFile::exists(out("never.png")));
+    }
+
+    void damagedBooksShowWhatIsSoundAndRefuseTheRest_data() {
+        QTest::addColumn<QString>("file");
+        QTest::newRow("bad CRC in a chapter") << book("broken-made-bad-crc-pg11.epub");
+        QTest::newRow("chapter missing from the zip") << book("broken-made-missing-spine-doc-pg1661.epub");
+    }
+
+    void damagedBooksShowWhatIsSoundAndRefuseTheRest() {
+        QFETCH(QString, file);
+        const QString png = out("damaged.png");
+        QCOMPARE(render({"-o", png, file}).code, 0);
+        int refused = 0;
+        for (int n = 1; n <= 15; ++n) {
+            QFile::remove(png);
+            const Run r = render({"--chapter", QString::number(n), "-o", png, file});
+            QVERIFY(!r.crashed);
+            if (r.code == 0) {
+                QVERIFY(ink(QImage(png), QRect(0, 0, 800, 1000)) > 0);
+            } else {
+                ++refused;
+                QCOMPARE(r.errors.size(), 1);
+                QVERIFY(!QFile::exists(png));
+            }
+        }
+        QCOMPARE(refused, 1);
+    }
+};
+
+QTEST_MAIN(TestOrinelRender)
+#include "tst_orinelrender.moc"
