@@ -152,7 +152,9 @@ MainFrame::MainFrame(QWidget* parent) : QMainWindow(parent) {
     contentsList = new QListWidget(splitBar);
     contentsList->setObjectName("contentsList");
     contentsList->setUniformItemSizes(true);
+    // Long labels end in an ellipsis (the whole label is the line's tool tip).
     contentsList->setTextElideMode(Qt::ElideRight);
+    contentsList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     view = new HtmlWindow(splitBar);
     view->setObjectName("view");
     view->set_frame(this);
@@ -692,8 +694,11 @@ void MainFrame::onFileLoad() {
     {
         const QSignalBlocker blocker(contentsList);
         contentsList->clear();
-        for (const auto& entry : tocEntries)
-            contentsList->addItem(QString::fromUtf8(entry.second.data(), static_cast<int>(entry.second.size())));
+        for (const auto& entry : tocEntries) {
+            const QString label = QString::fromUtf8(entry.second.data(), static_cast<int>(entry.second.size()));
+            auto* item = new QListWidgetItem(label, contentsList);
+            item->setToolTip(label);
+        }
     }
 
     const std::string title = reader->get_title();

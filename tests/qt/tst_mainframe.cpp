@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QBuffer>
+#include <QClipboard>
 #include <QImage>
 #include <QLabel>
 #include <QMimeData>
@@ -311,12 +312,21 @@ void MainFrameTest::closeSavesAndReopenRestores() {
     QCOMPARE(position, 1200);
     QCOMPARE(zoom, 24);
 
-    s.frame->openBook(QString::fromStdString(path));
+    // Reopened from its "Open" link on the home page.
+    emit s.view()->loadRequested(tf::String(path));
     QVERIFY(waitFor([&] {
         return s.settled() && s.view()->current_address() == chapter && s.view()->scrollPosition() == 1200;
     }));
     QCOMPARE(s.view()->get_default_font_size(), 24);
     QCOMPARE(s.frame->getContentsList()->count(), static_cast<int>(facts.toc.size()));
+    QCOMPARE(s.frame->statusText(), QString::fromUtf8(facts.title.c_str()));
+
+    // And once more through the dialog's path: the same place again.
+    s.frame->onFileClose();
+    s.frame->openBook(QString::fromStdString(path));
+    QVERIFY(waitFor([&] {
+        return s.settled() && s.view()->current_address() == chapter && s.view()->scrollPosition() == 1200;
+    }));
 }
 
 void MainFrameTest::closingTheWindowSavesThePosition() {
@@ -502,6 +512,14 @@ void MainFrameTest::searchMarksTheNextOccurrenceOnEachEnter() {
     }
     key(box, Qt::Key_Return, Qt::ShiftModifier);
     QCOMPARE(std::make_pair(firstMarkedRun(s.view()), box->searchPos), hits[2]);
+
+    // "Copy" puts the marked text on the clipboard and clears the marks.
+    marked.clear();
+    s.view()->selected_text(marked);
+    QVERIFY(!marked.empty());
+    s.frame->onCommand(tf::MainFrame::CMD_COPY);
+    QCOMPARE(QGuiApplication::clipboard()->text(), QString::fromStdWString(marked));
+    QCOMPARE(firstMarkedRun(s.view()), -1);
 
     // Escape in the box hides and empties it and hands the focus on; the position stays.
     const int kept = box->searchPos;
