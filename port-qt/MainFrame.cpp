@@ -753,6 +753,23 @@ void MainFrame::onProgress(int value) {
         postToWindow([this, value] { onProgress(value); });
         return;
     }
+    // The view reports 90 and 0 from inside its paint: showing or hiding a
+    // widget there re-lays out the window under the painter (and crashes Qt
+    // on scaled screens). The latest value is applied once the paint is over.
+    pendingProgress = value;
+    if (progressQueued)
+        return;
+    progressQueued = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            progressQueued = false;
+            showProgress(pendingProgress);
+        },
+        Qt::QueuedConnection);
+}
+
+void MainFrame::showProgress(int value) {
     if (value > 0) {
         if (!progressBar->isVisible())
             progressBar->setVisible(true);

@@ -193,6 +193,7 @@ private:
     // The file path of the open book (bytes widened), or "".
     String openBookFile();
     void loadFailed(const String& address);
+    void showProgress(int value);
     void restoreStatus();
 
     // The child widgets belong to the window.
@@ -220,6 +221,8 @@ private:
 
     std::map<int, QAction*> actions;
     QTimer* relayoutTimer = nullptr;
+    int pendingProgress = 0;
+    bool progressQueued = false;
     // The status text of the workflow, shown again after a search message.
     QString statusBase;
     Question questionHandler;
