@@ -263,13 +263,19 @@ void HtmlWindow::changeEvent(QEvent* event) {
 }
 
 void HtmlWindow::on_document_size(int width, int height) {
+    std::vector<std::string> firstPictures;
     {
         // Recorded here, on the thread that laid the page out, so that the
         // window thread only replays.
         auto lock = lockDocument();
         if (m_html && (!m_display || m_display->document != m_html.get()))
             recordDisplayList();
+        if (m_display && !onWindowThread())
+            firstPictures = picturesIn(QRect(0, 0, std::max(width, 1), 2 * std::max(pageSizeHint(), 1)));
     }
+    // The pictures of the first pages are decoded here too; the rest when they are first drawn.
+    for (const std::string& key : firstPictures)
+        m_images->decode(key);
     const unsigned generation = m_docGeneration.load();
     onWindowThread([this, width, height, generation]() {
         m_docSize = QSize(width, height);
@@ -313,6 +319,27 @@ void HtmlWindow::updateScrollBars() {
     verticalScrollBar()->setRange(0, std::max(0, m_docSize.height() - pageH));
     horizontalScrollBar()->setPageStep(std::max(1, pageW));
     horizontalScrollBar()->setRange(0, std::max(0, m_docSize.width() - pageW));
+}
+
+int HtmlWindow::pageSizeHint() const {
+    const int fixed = m_fixedHeight.load();
+    return fixed > 0 ? fixed : m_clientHeight.load();
+}
+
+std::vector<std::string> HtmlWindow::picturesIn(const QRect& rect) {
+    std::vector<std::string> keys;
+    auto lock = lockDocument();
+    if (!m_display)
+        return keys;
+    for (int i : m_display->itemsIn(rect)) {
+        const DisplayList::Item& item = m_display->item(i);
+        if (item.kind != DisplayList::Background)
+            continue;
+        const litehtml::background_paint& bg = m_display->background(item);
+        if (!bg.image.empty())
+            keys.push_back(resolveReference(bg.image.c_str(), bg.baseurl.c_str()).str());
+    }
+    return keys;
 }
 
 QSize HtmlWindow::documentSize() const {
@@ -437,9 +464,13 @@ void HtmlWindow::paintEvent(QPaintEvent* event) {
         emit progressChanged(0);
     if (takeBookLoaded())
         QMetaObject::invokeMethod(this, [this]() { emit bookLoaded(); }, Qt::QueuedConnection);
-    // A restored reading position applies once its page has its scroll range.
-    if (m_sizedGeneration > m_scrollTaskGeneration.load())
-        processTask("scroll.set");
+    // A restored reading position applies once its page has been painted with
+    // its scroll range; the scroll itself waits until this paint is over.
+    if (m_sizedGeneration > m_scrollTaskGeneration.load() && pendingTaskCount() > 0)
+        QMetaObject::invokeMethod(this, [this]() {
+            if (m_sizedGeneration > m_scrollTaskGeneration.load())
+                processTask("scroll.set");
+        }, Qt::QueuedConnection);
 }
 
 QImage HtmlWindow::renderImage(const QRect& documentRect, qreal devicePixelRatio) {

@@ -248,6 +248,10 @@ private:
     QRect unmarkAll();
     QRect runsBox(int first, int last) const;
     void scheduleRelayout();
+    // Height of the visible page, readable on any thread.
+    int pageSizeHint() const;
+    // Cache keys of the pictures painted inside a document rectangle.
+    std::vector<std::string> picturesIn(const QRect& rect);
 
     Connector* m_frame = nullptr;
     ContentProvider m_contentProvider;

@@ -289,6 +289,9 @@ void HtmlWindow::load_image(const litehtml::tchar_t* src, const litehtml::tchar_
             TF_LOG(LOG_WARN, "not a usable SVG picture: " << shortify(key, 80));
         return;
     }
+    // Layout needs the size only: decoding waits until the picture is drawn.
+    if (m_images->insertEncoded(key, data, format))
+        return;
     QImage image = ImageCache::decodeRaster(data, format);
     if (image.isNull() && format != FIF_UNKNOWN)
         image = ImageCache::decodeRaster(data, FIF_UNKNOWN); // the name may lie about the format

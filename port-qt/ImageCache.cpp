@@ -1,5 +1,7 @@
 #include "ImageCache.h"
 
+#include <QBuffer>
+#include <QImageReader>
 #include <QPainter>
 #include <QSvgRenderer>
 
@@ -89,6 +91,65 @@ void ImageCache::insert(const std::string& key, const QImage& image) {
     m_entries[key] = std::move(entry);
 }
 
+bool ImageCache::insertEncoded(const std::string& key, std::string bytes, int freeImageFormat) {
+    QByteArray view = QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    QBuffer buffer(&view);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    const QSize size = reader.size();
+    if (!size.isValid() || size.isEmpty() || static_cast<long long>(size.width()) * size.height() > Image::kMaxPixels)
+        return false;
+    auto entry = std::make_shared<Entry>();
+    entry->encoded = std::move(bytes);
+    entry->format = freeImageFormat;
+    entry->size = size;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_entries[key] = std::move(entry);
+    return true;
+}
+
+QImage ImageCache::original(const std::shared_ptr<Entry>& entry) {
+    std::string encoded;
+    int format = FIF_UNKNOWN;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (entry->failed)
+            return QImage();
+        if (!entry->original.isNull() || entry->encoded.empty())
+            return entry->original;
+        encoded = entry->encoded;
+        format = entry->format;
+    }
+    // Decoded outside the lock: layout may go on meanwhile.
+    QImage image = decodeRaster(encoded, format);
+    if (image.isNull() && format != FIF_UNKNOWN)
+        image = decodeRaster(encoded, FIF_UNKNOWN); // the name may lie about the format
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (entry->original.isNull() && !entry->failed) {
+        if (image.isNull()) {
+            entry->failed = true;
+            TF_LOG(LOG_WARN, "picture cannot be decoded");
+        } else {
+            entry->original = image;
+        }
+        entry->encoded.clear();
+        entry->encoded.shrink_to_fit();
+    }
+    return entry->original;
+}
+
+void ImageCache::decode(const std::string& key) {
+    std::shared_ptr<Entry> entry;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto it = m_entries.find(key);
+        if (it == m_entries.end())
+            return;
+        entry = it->second;
+    }
+    original(entry);
+}
+
 bool ImageCache::insertSvg(const std::string& key, const QByteArray& svg) {
     auto entry = std::make_shared<Entry>();
     QSvgRenderer renderer(svg);
@@ -151,10 +212,17 @@ QImage ImageCache::scaled(const std::string& key, const QSize& wanted) {
             }
         }
     }
-    // Scaled outside the lock: layout may go on meanwhile.
-    QImage made = entry->svg.isEmpty()
-                      ? entry->original.scaled(pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
-                      : renderSvg(entry->svg, pixels);
+    QImage made;
+    if (entry->svg.isEmpty()) {
+        const QImage source = original(entry);
+        if (source.isNull())
+            return source;
+        // Scaled outside the lock, always from the original.
+        made = source.size() == pixels ? source
+                                       : source.scaled(pixels, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    } else {
+        made = renderSvg(entry->svg, pixels);
+    }
     if (made.isNull())
         return made;
     std::lock_guard<std::mutex> lock(m_mutex);

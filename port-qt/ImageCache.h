@@ -35,6 +35,14 @@ public:
     // True when the key has an entry (a picture or a recorded failure).
     bool contains(const std::string& key) const;
     void insert(const std::string& key, const QImage& image);
+    // A raster picture kept encoded until it is first drawn (or decode() is
+    // asked): layout needs its size only, read from the header. False (a
+    // failure recorded) when the header gives no size; the caller may then
+    // decode the bytes itself.
+    bool insertEncoded(const std::string& key, std::string bytes, int freeImageFormat);
+    // Decodes the picture now if it is still encoded (a loader prepares the
+    // pictures of the first page this way).
+    void decode(const std::string& key);
     // An SVG picture drawn from its source at every size; false (a failure
     // recorded) when the source does not parse.
     bool insertSvg(const std::string& key, const QByteArray& svg);
@@ -56,6 +64,8 @@ public:
 
 private:
     struct Entry {
+        std::string encoded; // raster bytes not decoded yet
+        int format = -1;
         QImage original;
         QByteArray svg;
         QSize size;
@@ -64,6 +74,8 @@ private:
     };
 
     static QImage renderSvg(const QByteArray& svg, const QSize& pixels);
+    // The decoded original of `entry` (decoding it on first use); null when it cannot be decoded.
+    QImage original(const std::shared_ptr<Entry>& entry);
 
     mutable std::mutex m_mutex;
     std::map<std::string, std::shared_ptr<Entry>> m_entries;
