@@ -398,8 +398,9 @@ void HtmlWindow::paintEvent(QPaintEvent* event) {
     const qreal dpr = viewport()->devicePixelRatioF();
     const unsigned generation = m_docGeneration.load();
     const bool firstPaint = generation != m_paintedGeneration && has_document();
+    // Reported after this paint, not from inside it: a receiver may change widgets.
     if (firstPaint)
-        emit progressChanged(90);
+        QMetaObject::invokeMethod(this, [this]() { emit progressChanged(90); }, Qt::QueuedConnection);
 
     bool painted = false;
     {
@@ -461,7 +462,7 @@ void HtmlWindow::paintEvent(QPaintEvent* event) {
     if (!painted)
         return;
     if (firstPaint)
-        emit progressChanged(0);
+        QMetaObject::invokeMethod(this, [this]() { emit progressChanged(0); }, Qt::QueuedConnection);
     if (takeBookLoaded())
         QMetaObject::invokeMethod(this, [this]() { emit bookLoaded(); }, Qt::QueuedConnection);
     // A restored reading position applies once its page has been painted with

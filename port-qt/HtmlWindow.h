@@ -46,14 +46,15 @@ class TileCache;
 //                                  thread (chapter steps, zoom reloads, links)
 //  - bookLoaded()               -> its onFileLoad: the first paint after a
 //                                  book file was opened
-//  - progressChanged(percent)   -> its onProgress (30, 40, 80 while loading,
-//                                  0 when the page is on screen)
+//  - progressChanged(percent)   -> its onProgress (30, 40, 80 while loading;
+//                                  90 and 0 around the first paint of a page)
 //  - removeFileRequested(path)  -> its onDeleteEntry (a home-page "Remove")
 //  - removeAllRequested()       -> its onDeleteAll (a home-page "Remove All")
 //  - setContentProvider(...)    -> its getContent, for "content://" addresses
 //  - set_frame(connector)       -> its processKey, for every key pressed here
 // It shows the library's home page with load_home_page() (not load_string):
-// "cmd://" links are honoured only on that page.
+// "cmd://" links are honoured only on that page. When the view's width
+// changes it lays the page out again by itself, a moment after the resize.
 class HtmlWindow : public QAbstractScrollArea, public BookWidget {
     Q_OBJECT
 public:
