@@ -76,7 +76,7 @@ HtmlWindow::HtmlWindow(QWidget* parent)
     connect(m_relayoutTimer, &QTimer::timeout, this, [this]() {
         if (m_fixedWidth.load() > 0 || !has_document())
             return;
-        const int width = client_width();
+        const int width = m_clientWidth.load();
         if (width != m_lastLayoutWidth.load())
             render(width);
     });

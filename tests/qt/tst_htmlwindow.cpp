@@ -157,6 +157,7 @@ private slots:
             << QString::fromStdString("<img id='p' width='120' height='60' src='data:image/png;base64," +
                                       QByteArray::fromStdString(pngBytes(solid(4, 4, Qt::red))).toBase64().toStdString() +
                                       "'/>");
+        QTest::newRow("content address") << "<img id='p' src='content://cover.png' width='120' height='60'/>";
         QTest::newRow("css background")
             << "<div id='p' style=\"width:120px;height:60px;background-image:url('red.png');"
                "background-size:120px 60px\"></div>";
@@ -171,6 +172,8 @@ private slots:
                   "<rect width='40' height='20' fill='#ff0000'/></svg>");
         tf::HtmlWindow view;
         view.setFixedClientSize(QSize(600, 400));
+        // The main window's built-in pictures ("get.content").
+        view.setContentProvider([](const tf::URI*) { return pngBytes(solid(8, 4, Qt::red)); });
         loadPage(view, dir, "<html><body><p>before</p>" + markup.toStdString() + "<p>after</p></body></html>");
         const QRect box = boxOf(view, "p");
         QVERIFY(!box.isEmpty());
@@ -327,6 +330,19 @@ private slots:
                 if (!near(tiled.pixel(x, y), QColor(direct.pixel(x, y)), 60))
                     ++differing;
         QVERIFY2(differing < direct.width() * direct.height() / 200, qPrintable(QString::number(differing)));
+    }
+
+    void resizingLaysThePageOutAgain() {
+        TempDir dir;
+        ShownView shown(700, 400);
+        tf::HtmlWindow& view = shown.view;
+        loadPage(view, dir, "<html><body>" + paragraphs(20, "wide") + "</body></html>");
+        const QSize wide = view.documentSize();
+        view.resize(400, 400);
+        QTRY_VERIFY(view.documentSize().width() < wide.width());
+        QVERIFY(view.documentSize().height() > wide.height()); // narrower lines, more of them
+        const QImage page = view.viewport()->grab().toImage();
+        QVERIFY(ink(page, page.rect()) > 1000);
     }
 
     // ---- selection and copying -------------------------------------------------------
