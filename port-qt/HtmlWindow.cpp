@@ -382,6 +382,15 @@ void HtmlWindow::scrollContentsBy(int dx, int dy) {
 
 // ---- painting -------------------------------------------------------------------------
 
+QImage HtmlWindow::paintedImage(const QRect& docRect, qreal dpr) {
+    QImage image(docRect.size() * dpr, QImage::Format_RGB32);
+    image.setDevicePixelRatio(dpr);
+    image.fill(Qt::white);
+    QPainter imagePainter(&image);
+    paintDocument(imagePainter, docRect);
+    return image;
+}
+
 void HtmlWindow::paintDocument(QPainter& painter, const QRect& docRect) {
     auto lock = lockDocument();
     if (!m_html)
@@ -427,23 +436,10 @@ void HtmlWindow::paintEvent(QPaintEvent* event) {
                         if (part.height() * 2 < tileRect.height()) {
                             // A strip scrolled in: painting just the strip costs less
                             // than the whole tile; the tile is made when more is asked.
-                            QImage strip(part.size() * dpr, QImage::Format_RGB32);
-                            strip.setDevicePixelRatio(dpr);
-                            strip.fill(Qt::white);
-                            {
-                                QPainter stripPainter(&strip);
-                                paintDocument(stripPainter, part);
-                            }
-                            painter.drawImage(part.topLeft() - offset, strip);
+                            painter.drawImage(part.topLeft() - offset, paintedImage(part, dpr));
                             continue;
                         }
-                        QImage tile(tileRect.size() * dpr, QImage::Format_RGB32);
-                        tile.setDevicePixelRatio(dpr);
-                        tile.fill(Qt::white);
-                        {
-                            QPainter tilePainter(&tile);
-                            paintDocument(tilePainter, tileRect);
-                        }
+                        QImage tile = paintedImage(tileRect, dpr);
                         painter.drawImage(tileRect.topLeft() - offset, tile);
                         m_tiles->insert(c, r, dpr, tile);
                     }

@@ -219,6 +219,8 @@ private:
     void updateClientSize();
     // Paints `docRect` with `painter`, whose origin is the rectangle's top left.
     void paintDocument(QPainter& painter, const QRect& docRect);
+    // The document region `docRect` painted into a white image at pixel ratio `dpr`.
+    QImage paintedImage(const QRect& docRect, qreal dpr);
     // Lets the engine draw the whole shown document into a new display list.
     void recordDisplayList();
     void replay(QPainter& painter, const DisplayList& list, const QRect& docRect);
