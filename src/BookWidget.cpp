@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "readers/xhtml/XmlDoc.h"
+#include "src/HtmlGuard.h"
 #include "utility/File.h"
 #include "utility/log.h"
 #include "utility/text.h"
@@ -172,7 +173,9 @@ String BookWidget::uri_content(const String& address, std::string& out) {
 }
 
 void BookWidget::load_string(const std::string& html, const String& root) {
-    if (!html.empty()) {
+    // A page too large to show whole is cut by the renderer; parsing all of it
+    // here only for this check would cost several times its size.
+    if (!html.empty() && html.size() <= HtmlGuard::kMaxBytes) {
         XmlDoc doc(html);
         if (!doc.root_node())
             TF_LOG(LOG_ERROR, "content is not a valid xhtml file");

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "engine-additions/element_factory.h"
+#include "src/HtmlGuard.h"
 #include "src/master_css.h"
 #include "utility/File.h"
 #include "utility/log.h"
@@ -200,7 +201,15 @@ void Renderer::load_string(const std::string& html, const String& root) {
     }
 
     on_progress(30);
-    litehtml::document::ptr doc = litehtml::document::createFromString(html.c_str(), this, &m_context);
+    // A page nested or broken beyond what the parser and the engine build in
+    // bounded time and memory is built from a bounded copy.
+    std::string bounded;
+    const bool rewritten = HtmlGuard::bound(html, bounded);
+    if (rewritten)
+        TF_LOG(LOG_WARN, "page too large, nested too deeply or too broken (" << html.size()
+                                                                             << " bytes); showing a bounded copy");
+    litehtml::document::ptr doc =
+        litehtml::document::createFromString((rewritten ? bounded : html).c_str(), this, &m_context);
     on_progress(40);
     int width = 0, height = 0;
     if (doc) {

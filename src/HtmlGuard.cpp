@@ -1,0 +1,863 @@
+#include "src/HtmlGuard.h"
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+namespace tf {
+
+namespace {
+
+using NameSet = std::unordered_set<std::string>;
+
+constexpr size_t npos = static_cast<size_t>(-1);
+
+// Elements the parser never keeps open.
+const NameSet kVoid = {"area",  "base",  "basefont", "bgsound", "br",       "col",  "embed",
+                       "frame", "hr",    "image",    "img",     "input",    "isindex", "keygen",
+                       "link",  "menuitem", "meta",  "param",   "source",   "track", "wbr"};
+// Elements the parser reopens in later blocks when they were closed implicitly.
+const NameSet kFormatting = {"a",     "b",      "big",    "code", "em", "font", "i",
+                             "nobr",  "s",      "small",  "strike", "strong", "tt", "u"};
+// Elements whose content is text up to their own end tag (outside SVG and MathML).
+const NameSet kRawText = {"script", "style", "xmp", "iframe", "noembed", "noframes", "textarea", "title"};
+// The parser's "special" elements: an end tag of another name never closes across them.
+const NameSet kSpecial = {
+    "address", "applet",  "area",     "article",  "aside",      "base",     "basefont", "bgsound",
+    "blockquote", "body", "br",       "button",   "caption",    "center",   "col",      "colgroup",
+    "dd",      "details", "dir",      "div",      "dl",         "dt",       "embed",    "fieldset",
+    "figcaption", "figure", "footer", "form",     "frame",      "frameset", "h1",       "h2",
+    "h3",      "h4",      "h5",       "h6",       "head",       "header",   "hgroup",   "hr",
+    "html",    "iframe",  "img",      "input",    "isindex",    "li",       "link",     "listing",
+    "main",    "marquee", "menu",     "meta",     "nav",        "noembed",  "noframes", "noscript",
+    "object",  "ol",      "p",        "param",    "plaintext",  "pre",      "script",   "section",
+    "select",  "source",  "style",    "summary",  "table",      "tbody",    "td",       "template",
+    "textarea", "tfoot",  "th",       "thead",    "title",      "tr",       "track",    "ul",
+    "wbr",     "xmp"};
+// Where an element's scope ends (HTML elements).
+const NameSet kScopeBoundary = {"applet", "caption", "html", "table", "td", "th", "marquee", "object", "template"};
+// SVG and MathML elements whose content is HTML again; they are special and bound scopes too.
+const NameSet kIntegration = {"foreignobject", "desc", "title", "mi", "mo", "mn", "ms", "mtext", "annotation-xml"};
+// HTML start tags that end SVG or MathML content.
+const NameSet kBreakout = {"b",    "big",  "blockquote", "body", "br",     "center", "code",   "dd",
+                           "div",  "dl",   "dt",         "em",   "embed",  "font",   "h1",     "h2",
+                           "h3",   "h4",   "h5",         "h6",   "head",   "hr",     "i",      "img",
+                           "li",   "listing", "menu",    "meta", "nobr",   "ol",     "p",      "pre",
+                           "ruby", "s",    "small",      "span", "strong", "strike", "sub",    "sup",
+                           "table", "tt",  "u",          "ul",   "var"};
+// Start tags that close an open p first.
+const NameSet kClosesP = {"address", "article", "aside",  "blockquote", "center", "details", "dialog",
+                          "dir",     "div",     "dl",     "fieldset",   "figcaption", "figure", "footer",
+                          "header",  "hgroup",  "main",   "menu",       "nav",    "ol",      "p",
+                          "section", "summary", "ul",     "h1",         "h2",     "h3",      "h4",
+                          "h5",      "h6",      "pre",    "listing",    "form",   "hr",      "xmp",
+                          "plaintext", "dd",    "dt",     "li"};
+const NameSet kTablePart = {"caption", "col", "colgroup", "tbody", "td", "tfoot", "th", "thead", "tr"};
+// Start tags a table takes as its own; anything else is moved out of it.
+const NameSet kTableContent = {"caption", "col",   "colgroup", "tbody",  "td",       "tfoot", "th",
+                               "thead",   "tr",    "table",    "style",  "script",   "template",
+                               "input",   "form"};
+const NameSet kTableContext = {"table", "tbody", "thead", "tfoot", "tr"};
+const NameSet kSelectContent = {"option", "optgroup", "select", "input", "keygen", "textarea", "script", "template"};
+const NameSet kHeading = {"h1", "h2", "h3", "h4", "h5", "h6"};
+const NameSet kRowGroup = {"tbody", "thead", "tfoot"};
+const NameSet kRow = {"tr"};
+// End tags searched for up to the nearest table only.
+const NameSet kTableScoped = {"table", "caption", "colgroup", "tbody", "thead", "tfoot", "tr", "td", "th"};
+const NameSet kOption = {"option"};
+
+bool isAlpha(unsigned char c) {
+    c |= 0x20;
+    return c >= 'a' && c <= 'z';
+}
+
+bool isWs(unsigned char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
+}
+
+std::string lowerName(const char* p, size_t n) {
+    std::string name(p, n);
+    for (char& c : name)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return name;
+}
+
+bool startsWithNoCase(const char* s, size_t n, size_t at, const char* word) {
+    const size_t len = std::strlen(word);
+    if (at + len > n)
+        return false;
+    for (size_t k = 0; k < len; ++k) {
+        char c = s[at + k];
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+        if (c != word[k])
+            return false;
+    }
+    return true;
+}
+
+// One tag as the HTML tokenizer reads it.
+struct Tag {
+    size_t begin = 0;  // its '<'
+    size_t end = 0;    // just past its '>'
+    std::string name;  // ASCII lower case
+    bool selfClosing = false;
+    size_t slash = 0;  // the '/' of a closing "/>"
+    int attributes = 0;
+    size_t cut = 0;    // just past the last attribute within kMaxAttributes
+};
+
+// Reads the tag whose name starts at `i`; false when the text ends inside it
+// (the parser then drops it).
+bool readTag(const char* s, size_t n, size_t i, Tag& tag) {
+    const size_t nameStart = i;
+    while (i < n && !isWs(s[i]) && s[i] != '/' && s[i] != '>')
+        ++i;
+    tag.name = lowerName(s + nameStart, i - nameStart);
+    tag.cut = i;
+    for (;;) {
+        while (i < n && isWs(s[i]))
+            ++i;
+        if (i >= n)
+            return false;
+        if (s[i] == '>') {
+            tag.end = i + 1;
+            return true;
+        }
+        if (s[i] == '/') {
+            if (i + 1 < n && s[i + 1] == '>') {
+                tag.selfClosing = true;
+                tag.slash = i;
+                tag.end = i + 2;
+                return true;
+            }
+            ++i;
+            continue;
+        }
+        // An attribute name; its first character may be '='.
+        ++i;
+        while (i < n && !isWs(s[i]) && s[i] != '/' && s[i] != '>' && s[i] != '=')
+            ++i;
+        while (i < n && isWs(s[i]))
+            ++i;
+        if (i < n && s[i] == '=') {
+            ++i;
+            while (i < n && isWs(s[i]))
+                ++i;
+            if (i >= n)
+                return false;
+            if (s[i] == '"' || s[i] == '\'') {
+                const void* close = std::memchr(s + i + 1, s[i], n - i - 1);
+                if (!close)
+                    return false;
+                i = static_cast<size_t>(static_cast<const char*>(close) - s) + 1;
+            } else if (s[i] != '>') {
+                // Unquoted: a '/' belongs to the value.
+                while (i < n && !isWs(s[i]) && s[i] != '>')
+                    ++i;
+            }
+        }
+        if (++tag.attributes <= HtmlGuard::kMaxAttributes)
+            tag.cut = i;
+    }
+}
+
+// One pass over a page. Without `out` it measures the page as the parser
+// would nest it and stops at the first limit crossed; with `out` it writes
+// the bounded copy, nesting as it writes.
+class Scanner {
+public:
+    Scanner(const std::string& html, std::string* out)
+        : s(html.c_str()), n(std::strlen(html.c_str())), m_out(out) {
+        // The engine reads the page up to its first NUL byte; so does the scan.
+        m_measure.bytes = n;
+        if (m_out && n > HtmlGuard::kMaxBytes) {
+            // The copy ends at the limit, on a character boundary.
+            n = HtmlGuard::kMaxBytes;
+            while (n > 0 && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80)
+                --n;
+        }
+        if (m_out)
+            m_out->reserve(n + n / 8);
+    }
+
+    HtmlGuard::Measure run() {
+        size_t i = 0;
+        while (i < n && !m_stop) {
+            if (m_plaintext) {
+                copy(i, n);
+                break;
+            }
+            if (!m_rawEnd.empty()) {
+                i = rawText(i, !m_rawDropped);
+                continue;
+            }
+            const void* found = std::memchr(s + i, '<', n - i);
+            const size_t lt = found ? static_cast<size_t>(static_cast<const char*>(found) - s) : n;
+            if (lt > i)
+                text(i, lt);
+            if (m_stop || lt >= n)
+                break;
+            i = markup(lt);
+        }
+        // End tags after "<plaintext>" would be read as its text.
+        if (m_out && !m_plaintext) {
+            while (!m_stack.empty())
+                popTop(true);
+        }
+        return m_measure;
+    }
+
+private:
+    struct Entry {
+        std::string name;
+        bool kept = true;      // in the parser's tree (false: its tags were dropped)
+        bool implied = false;  // made by the parser, no tag of its own
+        bool foreign = false;  // SVG or MathML
+        bool formatting = false;
+        bool special = false;
+        bool boundary = false;
+        size_t key = 0;        // formatting: name and attributes
+    };
+
+    // ---- output ----
+
+    void copy(size_t a, size_t b) {
+        if (m_out && b > a)
+            m_out->append(s + a, b - a);
+    }
+
+    void put(const std::string& text) {
+        if (m_out)
+            m_out->append(text);
+    }
+
+    void putStart(const Tag& t, bool keepSlash) {
+        if (!m_out)
+            return;
+        size_t stop = t.attributes > HtmlGuard::kMaxAttributes ? t.cut : t.selfClosing ? t.slash : t.end - 1;
+        m_out->append(s + t.begin, stop - t.begin);
+        m_out->append(keepSlash ? "/>" : ">");
+    }
+
+    // ---- the model of the parser's stack ----
+
+    int depth() const { return m_keptDepth + static_cast<int>(m_pending.size()) + 2; }
+    int formatting() const { return m_keptFormatting + static_cast<int>(m_pending.size()); }
+
+    void note() {
+        m_measure.depth = std::max(m_measure.depth, depth());
+        m_measure.formatting = std::max(m_measure.formatting, formatting());
+        if (!m_out && !m_measure.within())
+            m_stop = true;
+    }
+
+    // A parse error at the current depth. When writing, false means the
+    // budget is spent and the token causing it has to go.
+    bool error() {
+        const long cost = depth() + 10;
+        if (m_out && m_measure.errorCost + cost > HtmlGuard::kMaxErrorCost)
+            return false;
+        m_measure.errorCost += cost;
+        note();
+        return true;
+    }
+
+    const Entry* topKept() const { return m_kept.empty() ? nullptr : &m_stack[m_kept.back()]; }
+
+    bool topKeptIn(const NameSet& names) const {
+        const Entry* top = topKept();
+        return top && !top->foreign && names.count(top->name);
+    }
+
+    // Inside SVG or MathML, not at a point where HTML takes over again.
+    bool inForeign() const {
+        const Entry* top = topKept();
+        return top && top->foreign && !kIntegration.count(top->name);
+    }
+
+    size_t lastIndex(const std::string& name) const {
+        auto it = m_positions.find(name);
+        return it == m_positions.end() || it->second.empty() ? npos : it->second.back();
+    }
+
+    size_t lastKeptIndex(const std::string& name) const {
+        auto it = m_positions.find(name);
+        if (it == m_positions.end())
+            return npos;
+        for (auto p = it->second.rbegin(); p != it->second.rend(); ++p)
+            if (m_stack[*p].kept)
+                return *p;
+        return npos;
+    }
+
+    static size_t later(size_t a, size_t b) {
+        if (a == npos)
+            return b;
+        if (b == npos)
+            return a;
+        return std::max(a, b);
+    }
+
+    size_t lastBoundary() const { return m_boundaries.empty() ? npos : m_boundaries.back(); }
+
+    // Whether the entry at `idx` is within the scope the parser searches.
+    bool inScope(size_t idx, size_t extraBoundary = npos) const {
+        const size_t bound = later(lastBoundary(), extraBoundary);
+        return bound == npos || idx >= bound;
+    }
+
+    bool specialAbove(size_t idx) const { return !m_specials.empty() && m_specials.back() > idx; }
+
+    void push(const std::string& name, bool kept, bool implied, bool foreign, size_t key = 0) {
+        Entry e;
+        e.name = name;
+        e.kept = kept;
+        e.implied = implied;
+        e.foreign = foreign;
+        e.formatting = kept && !foreign && kFormatting.count(name);
+        e.special = kept && (foreign ? kIntegration.count(name) : kSpecial.count(name));
+        e.boundary = kept && (foreign ? kIntegration.count(name) : kScopeBoundary.count(name));
+        e.key = key;
+        const size_t idx = m_stack.size();
+        m_positions[name].push_back(idx);
+        if (e.special)
+            m_specials.push_back(idx);
+        if (e.boundary)
+            m_boundaries.push_back(idx);
+        if (kept) {
+            m_kept.push_back(idx);
+            ++m_keptDepth;
+        }
+        if (e.formatting)
+            ++m_keptFormatting;
+        m_stack.push_back(std::move(e));
+        note();
+    }
+
+    // Pops the top entry. `implicit`: closed by the parser, not by its own end
+    // tag; the copy then gets the end tag, and the measured parser will reopen
+    // a formatting element later.
+    void popTop(bool implicit) {
+        Entry e = std::move(m_stack.back());
+        m_stack.pop_back();
+        m_positions[e.name].pop_back();
+        if (e.special)
+            m_specials.pop_back();
+        if (e.boundary)
+            m_boundaries.pop_back();
+        if (e.kept) {
+            m_kept.pop_back();
+            --m_keptDepth;
+        }
+        if (e.formatting)
+            --m_keptFormatting;
+        if (implicit && e.kept && !e.implied) {
+            if (m_out)
+                put("</" + e.name + ">");
+            else if (e.formatting)
+                addPending(e.name, e.key);
+        }
+    }
+
+    // Pops down to and including `idx`; `implicitSelf` when no end tag of its own closes it.
+    void popTo(size_t idx, bool implicitSelf) {
+        while (m_stack.size() > idx + 1)
+            popTop(true);
+        popTop(implicitSelf);
+    }
+
+    void addPending(const std::string& name, size_t key) {
+        // The parser keeps at most three identical entries (its "Noah's Ark").
+        int same = 0;
+        for (const auto& p : m_pending)
+            same += p.second == key;
+        if (same >= 3) {
+            for (auto it = m_pending.begin(); it != m_pending.end(); ++it) {
+                if (it->second == key) {
+                    m_pending.erase(it);
+                    break;
+                }
+            }
+        }
+        m_pending.emplace_back(name, key);
+        note();
+    }
+
+    bool removePending(const std::string& name) {
+        for (size_t k = m_pending.size(); k-- > 0;) {
+            if (m_pending[k].first == name) {
+                m_pending.erase(m_pending.begin() + static_cast<long>(k));
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // ---- tokens ----
+
+    void text(size_t a, size_t b) {
+        // Text in a table is moved out of it, one error per run.
+        if (topKeptIn(kTableContext)) {
+            for (size_t k = a; k < b; ++k) {
+                if (!isWs(s[k])) {
+                    error();
+                    break;
+                }
+            }
+        }
+        // Each word becomes a node of the engine's, and so does the space after it.
+        bool word = false;
+        for (size_t k = a; k < b; ++k) {
+            const bool space = isWs(s[k]);
+            if (!space && !word) {
+                m_measure.nodes += 2;
+                if (m_measure.nodes > HtmlGuard::kMaxNodes) {
+                    if (m_out) {
+                        // The copy ends before this word.
+                        copy(a, k);
+                        m_stop = true;
+                        return;
+                    }
+                    note();
+                    return;
+                }
+            }
+            word = !space;
+        }
+        copy(a, b);
+    }
+
+    // Each element costs the engine as much as several words.
+    bool addElement() {
+        m_measure.nodes += HtmlGuard::kElementWeight;
+        if (m_measure.nodes <= HtmlGuard::kMaxNodes)
+            return true;
+        note();
+        m_stop = true;
+        return false;
+    }
+
+    // The content of a raw text element, up to its end tag (handled as a tag).
+    // Without `keep` (its start tag was dropped) the content goes too: the
+    // parser would read it as markup.
+    size_t rawText(size_t i, bool keep) {
+        size_t k = i;
+        for (;;) {
+            const void* found = std::memchr(s + k, '<', n - k);
+            if (!found) {
+                if (keep)
+                    copy(i, n);
+                m_rawEnd.clear();
+                return n;
+            }
+            k = static_cast<size_t>(static_cast<const char*>(found) - s);
+            if (k + 1 < n && s[k + 1] == '/' && startsWithNoCase(s, n, k + 2, m_rawEnd.c_str())) {
+                const size_t after = k + 2 + m_rawEnd.size();
+                if (after < n && (isWs(s[after]) || s[after] == '/' || s[after] == '>')) {
+                    if (keep)
+                        copy(i, k);
+                    m_rawEnd.clear();
+                    return k;
+                }
+            }
+            ++k;
+        }
+    }
+
+    // Skips to just past `end` (or to the end of the text), copying all of it.
+    size_t through(size_t i, size_t from, const char* end) {
+        const char* found = std::strstr(s + from, end);
+        const size_t stop = found ? static_cast<size_t>(found - s) + std::strlen(end) : n;
+        copy(i, std::min(stop, n));
+        return std::min(stop, n);
+    }
+
+    size_t comment(size_t i) {
+        size_t k = i + 4;
+        if (k < n && s[k] == '>')
+            return through(i, k, ">");
+        if (k + 1 < n && s[k] == '-' && s[k + 1] == '>')
+            return through(i, k, ">");
+        // Ends at "-->" or "--!>".
+        for (;;) {
+            const char* dash = std::strstr(s + k, "--");
+            if (!dash)
+                return through(i, n, "");
+            k = static_cast<size_t>(dash - s);
+            if (k + 2 < n && s[k + 2] == '>')
+                return through(i, k, "-->");
+            if (k + 3 < n && s[k + 2] == '!' && s[k + 3] == '>')
+                return through(i, k, "--!>");
+            ++k;
+        }
+    }
+
+    // Markup at the '<' at `i`; returns where the text goes on.
+    size_t markup(size_t i) {
+        const unsigned char c = i + 1 < n ? static_cast<unsigned char>(s[i + 1]) : 0;
+        if (c == '!') {
+            if (i + 3 < n && s[i + 2] == '-' && s[i + 3] == '-')
+                return comment(i);
+            if (inForeign() && std::strncmp(s + i, "<![CDATA[", 9) == 0)
+                return through(i, i + 9, "]]>");
+            return through(i, i + 2, ">");
+        }
+        if (c == '?')
+            return through(i, i + 2, ">");
+        if (c == '/') {
+            const unsigned char d = i + 2 < n ? static_cast<unsigned char>(s[i + 2]) : 0;
+            if (isAlpha(d)) {
+                Tag t;
+                t.begin = i;
+                if (!readTag(s, n, i + 2, t))
+                    return n;  // the parser drops a tag cut off by the end
+                endTag(t);
+                return t.end;
+            }
+            if (d == '>')
+                return i + 3;  // "</>" means nothing
+            return through(i, i + 2, ">");
+        }
+        if (isAlpha(c)) {
+            Tag t;
+            t.begin = i;
+            if (!readTag(s, n, i + 1, t))
+                return n;
+            startTag(t);
+            return t.end;
+        }
+        copy(i, i + 1);
+        return i + 1;
+    }
+
+    void startTag(const Tag& t) {
+        const std::string& name = t.name;
+        m_measure.attributes = std::max(m_measure.attributes, t.attributes);
+        note();
+        if (m_stop)
+            return;
+
+        bool foreign = inForeign();
+        if (foreign && kBreakout.count(name)) {
+            // HTML content ends SVG and MathML content.
+            if (!m_out)
+                error();
+            while (inForeign())
+                popTop(true);
+            foreign = false;
+        }
+
+        bool keep = true;
+        int implied = 0;
+        if (!foreign) {
+            if (name == "html" || name == "head" || name == "body") {
+                int& seen = name == "html" ? m_seenHtml : name == "head" ? m_seenHead : m_seenBody;
+                if (seen++ == 0)
+                    putStart(t, false);
+                else if (!m_out)
+                    error();
+                return;
+            }
+            if (kTablePart.count(name) && lastKeptIndex("table") == npos) {
+                if (!m_out)
+                    error();  // ignored by the parser; dropped from the copy
+                return;
+            }
+            if (lastKeptIndex("select") != npos && !kSelectContent.count(name))
+                keep = error();
+            else if (topKeptIn(kTableContext) && !kTableContent.count(name))
+                keep = error();
+            if (keep)
+                implied = closeBefore(name);
+        }
+
+        // Past the budget the copy ends here; the measure stops.
+        if (keep && !addElement())
+            return;
+        const bool isVoid = !foreign && kVoid.count(name);
+        const bool foreignElement = foreign || name == "svg" || name == "math";
+        if (isVoid || (t.selfClosing && foreignElement)) {
+            if (keep)
+                putStart(t, t.selfClosing);
+            return;
+        }
+        if (t.selfClosing) {
+            // HTML keeps "<x/>" open; the copy gives it the XHTML meaning.
+            if (m_out) {
+                if (keep) {
+                    putStart(t, false);
+                    put("</" + name + ">");
+                }
+                return;
+            }
+            error();
+        }
+
+        const bool raw = !foreignElement && kRawText.count(name);
+        if (m_out && keep) {
+            // Room for the element and the parents the parser adds for it;
+            // raw text cannot nest further, so it may take the last level.
+            const int room = HtmlGuard::kMaxDepth - (raw ? 0 : 1);
+            const bool isFormatting = !foreignElement && kFormatting.count(name);
+            keep = depth() + implied + 1 <= room &&
+                   (!isFormatting || formatting() + 1 <= HtmlGuard::kMaxFormatting);
+        }
+        if (!keep) {
+            // Content stays, the tags go; the end tag must find its entry.
+            push(name, false, false, foreignElement);
+            if (raw) {
+                m_rawEnd = name;
+                m_rawDropped = true;
+            }
+            return;
+        }
+        addImplied(name);
+        putStart(t, false);
+        push(name, true, false, foreignElement, kFormatting.count(name) ? std::hash<std::string>()(std::string(s + t.begin, t.end - t.begin)) : 0);
+        if (!foreignElement) {
+            if (raw) {
+                m_rawEnd = name;
+                m_rawDropped = false;
+            } else if (name == "plaintext") {
+                m_plaintext = true;
+            }
+        }
+    }
+
+    // The parser closes some elements before it opens `name`; returns how
+    // many parents it will add for it.
+    int closeBefore(const std::string& name) {
+        if (kClosesP.count(name)) {
+            const size_t p = lastKeptIndex("p");
+            if (p != npos && inScope(p, lastKeptIndex("button")))
+                popTo(p, true);
+        }
+        if (name == "li" || name == "dd" || name == "dt")
+            closeListItem(name);
+        if (kHeading.count(name) && topKeptIn(kHeading)) {
+            error();
+            popTop(true);
+        }
+        if (name == "a") {
+            const size_t a = lastKeptIndex("a");
+            if (a != npos) {
+                error();
+                if (inScope(a))
+                    popTo(a, true);
+            } else if (!m_out && removePending("a")) {
+                error();
+            }
+        }
+        if (name == "option" && topKeptIn(kOption))
+            popTop(true);
+        const size_t table = lastKeptIndex("table");
+        if (table == npos)
+            return 0;
+        if (name == "td" || name == "th") {
+            const size_t cell = later(lastKeptIndex("td"), lastKeptIndex("th"));
+            if (cell != npos && cell > table)
+                popTo(cell, true);
+            return topKeptIn(kRow) ? 0 : topKeptIn(kRowGroup) ? 1 : 2;
+        }
+        if (name == "tr") {
+            const size_t row = lastKeptIndex("tr");
+            if (row != npos && row > table)
+                popTo(row, true);
+            return topKeptIn(kRowGroup) ? 0 : 1;
+        }
+        if (kRowGroup.count(name)) {
+            const size_t group = later(later(lastKeptIndex("tbody"), lastKeptIndex("thead")), lastKeptIndex("tfoot"));
+            if (group != npos && group > table)
+                popTo(group, true);
+        }
+        return 0;
+    }
+
+    // The parents a table adds for a row or cell written without them.
+    void addImplied(const std::string& name) {
+        if (lastKeptIndex("table") == npos)
+            return;
+        if (name == "td" || name == "th") {
+            if (topKeptIn(kRow))
+                return;
+            if (!topKeptIn(kRowGroup))
+                push("tbody", true, true, false);
+            push("tr", true, true, false);
+        } else if (name == "tr" && !topKeptIn(kRowGroup)) {
+            push("tbody", true, true, false);
+        }
+    }
+
+    void closeListItem(const std::string& name) {
+        // Down the stack to the item, unless a special element other than
+        // address, div or p comes first; the walk is short in any real page.
+        int steps = 0;
+        for (size_t k = m_kept.size(); k-- > 0 && steps < 64; ++steps) {
+            const Entry& e = m_stack[m_kept[k]];
+            const bool match = name == "li" ? e.name == "li" : (e.name == "dd" || e.name == "dt");
+            if (match && !e.foreign) {
+                popTo(m_kept[k], true);
+                return;
+            }
+            if (e.special && e.name != "address" && e.name != "div" && e.name != "p")
+                return;
+        }
+    }
+
+    void endTag(const Tag& t) {
+        const std::string& name = t.name;
+        if (name == "body" || name == "html") {
+            // The parser keeps its elements open; only a repeat is an error.
+            if (m_seenBodyEnd++ > 0 && !m_out)
+                error();
+            return;
+        }
+        if (name == "br" && !inForeign()) {
+            // Read as "<br>".
+            if (error())
+                put("<br>");
+            return;
+        }
+        if (m_out)
+            writeEnd(name);
+        else
+            measureEnd(name);
+    }
+
+    // Copy: an end tag closes the last element of its name and, explicitly,
+    // everything opened inside it; an end tag without one goes.
+    void writeEnd(const std::string& name) {
+        const size_t idx = lastIndex(name);
+        if (idx == npos)
+            return;
+        while (m_stack.size() > idx + 1)
+            popTop(true);
+        const bool own = m_stack.back().kept;
+        popTop(false);
+        if (own)
+            put("</" + name + ">");
+    }
+
+    // Measure: the parser's rules for end tags, rounded towards deeper trees.
+    void measureEnd(const std::string& name) {
+        const size_t idx = lastKeptIndex(name);
+        if (idx == npos) {
+            error();
+            if (kFormatting.count(name))
+                removePending(name);
+            return;
+        }
+        const Entry& e = m_stack[idx];
+        const bool top = idx + 1 == m_stack.size();
+        if (e.foreign) {
+            const bool htmlAbove = !m_kept.empty() && m_kept.back() > idx && !m_stack[m_kept.back()].foreign;
+            if (!htmlAbove) {
+                if (!top)
+                    error();
+                popTo(idx, false);
+                return;
+            }
+        }
+        if (kFormatting.count(name) && !e.foreign) {
+            // With a special element inside it the parser rebuilds the tree
+            // around it at the same depth; this keeps the element open.
+            if (!inScope(idx) || specialAbove(idx)) {
+                error();
+                return;
+            }
+        } else if (kTableScoped.count(name)) {
+            const size_t bound = later(lastKeptIndex("table"), lastKeptIndex("template"));
+            if (bound != npos && bound > idx) {
+                error();
+                return;
+            }
+        } else if (kSpecial.count(name)) {
+            size_t extra = npos;
+            if (name == "p")
+                extra = lastKeptIndex("button");
+            else if (name == "li")
+                extra = later(lastKeptIndex("ol"), lastKeptIndex("ul"));
+            if (!inScope(idx, extra)) {
+                error();
+                return;
+            }
+        } else if (specialAbove(idx)) {
+            error();
+            return;
+        }
+        if (!top)
+            error();
+        popTo(idx, false);
+    }
+
+    const char* s;
+    size_t n;
+    std::string* m_out;
+    HtmlGuard::Measure m_measure;
+    bool m_stop = false;
+
+    std::vector<Entry> m_stack;
+    std::vector<size_t> m_kept;        // indices of kept entries
+    std::vector<size_t> m_specials;    // indices of special entries
+    std::vector<size_t> m_boundaries;  // indices of scope boundaries
+    std::unordered_map<std::string, std::vector<size_t>> m_positions;
+    int m_keptDepth = 0;
+    int m_keptFormatting = 0;
+    // Formatting elements closed implicitly: the parser opens them again.
+    std::vector<std::pair<std::string, size_t>> m_pending;
+
+    std::string m_rawEnd;
+    bool m_rawDropped = false;
+    bool m_plaintext = false;
+    int m_seenHtml = 0, m_seenHead = 0, m_seenBody = 0, m_seenBodyEnd = 0;
+};
+
+// Last resort for a copy the scan still finds beyond the limits: the text alone.
+std::string textOnly(const std::string& html) {
+    std::string out = "<html><body><p>";
+    const char* p = html.c_str();
+    bool inTag = false;
+    for (; *p; ++p) {
+        if (inTag) {
+            inTag = *p != '>';
+            continue;
+        }
+        if (*p == '<') {
+            inTag = true;
+            out += ' ';
+            continue;
+        }
+        out += *p;
+    }
+    out += "</p></body></html>";
+    return out;
+}
+
+} // namespace
+
+HtmlGuard::Measure HtmlGuard::measure(const std::string& html) {
+    return Scanner(html, nullptr).run();
+}
+
+std::string HtmlGuard::rewrite(const std::string& html) {
+    std::string out;
+    Scanner(html, &out).run();
+    return out;
+}
+
+bool HtmlGuard::bound(const std::string& html, std::string& out) {
+    if (measure(html).within())
+        return false;
+    out = rewrite(html);
+    if (!measure(out).within())
+        out = textOnly(html);
+    return true;
+}
+
+} // namespace tf
