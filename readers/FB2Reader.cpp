@@ -1,7 +1,9 @@
 #include "readers/FB2Reader.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <iconv.h>
+#include <unordered_set>
 #include <vector>
 
 #include <rapidxml/rapidxml.hpp>
@@ -84,19 +86,34 @@ bool convert_to_utf8(const std::string& encoding, const std::string& in, std::st
     out.clear();
     out.reserve(in.size() * 2);
     std::vector<char> buffer(64 * 1024);
+    // The input goes in windows: a book that is mostly invalid in its declared
+    // encoding restarts the conversion at every byte, and each call must not
+    // cost the whole rest of the book.
+    const size_t kWindow = 4 * 1024;
     char* src = const_cast<char*>(in.data());
     size_t src_left = in.size();
     while (true) {
         char* dst = buffer.data();
         size_t dst_left = buffer.size();
-        size_t rc = iconv(cd, src_left ? &src : nullptr, src_left ? &src_left : nullptr, &dst, &dst_left);
-        out.append(buffer.data(), buffer.size() - dst_left);
-        if (rc != static_cast<size_t>(-1)) {
-            if (src_left == 0)
-                break;
-            continue;
+        if (src_left == 0) {
+            // Closing shift sequence of a stateful encoding.
+            const size_t rc = iconv(cd, nullptr, nullptr, &dst, &dst_left);
+            const int error = errno;
+            out.append(buffer.data(), buffer.size() - dst_left);
+            if (rc == static_cast<size_t>(-1) && error == E2BIG)
+                continue;
+            break;
         }
-        if (errno == E2BIG)
+        const size_t window = std::min(src_left, kWindow);
+        size_t window_left = window;
+        const size_t rc = iconv(cd, &src, &window_left, &dst, &dst_left);
+        const int error = errno;
+        src_left -= window - window_left;
+        out.append(buffer.data(), buffer.size() - dst_left);
+        if (rc != static_cast<size_t>(-1) || error == E2BIG)
+            continue;
+        // A sequence cut by the window's end completes in the next window.
+        if (error == EINVAL && window_left < window && src_left > window_left)
             continue;
         // EILSEQ or EINVAL: a byte that means nothing in this encoding, or a cut sequence.
         out += "\xEF\xBF\xBD";
@@ -360,22 +377,32 @@ std::string FB2Reader::get_title() {
     return default_title();
 }
 
+const rapidxml::xml_node<char>* FB2Reader::find_binary(const std::string& id) {
+    if (!binaries_indexed) {
+        binaries_indexed = true;
+        binaries.clear();
+        if (root && !root->isEmpty()) {
+            for (Node* n = root->getNode()->first_node(); n; n = n->next_sibling()) {
+                if (is_element(n) && name_matches(name_of(n), "binary", "", fb_prefix))
+                    binaries.emplace(attribute_of(n, "id"), n);
+            }
+        }
+    }
+    auto it = binaries.find(id);
+    return it == binaries.end() ? nullptr : it->second;
+}
+
 bool FB2Reader::get_binary(const std::string& name, std::string& out, std::string& type) {
     // An empty id never matches: "#" alone names the body page.
     if (name.size() < 2 || name[0] != '#' || !root || root->isEmpty())
         return false;
-    const std::string id = name.substr(1);
-    for (Node* n = root->getNode()->first_node(); n; n = n->next_sibling()) {
-        if (!is_element(n) || !name_matches(name_of(n), "binary", "", fb_prefix))
-            continue;
-        if (attribute_of(n, "id") != id)
-            continue;
-        type = attribute_of(n, "content-type");
-        out = "data64:" + type + ":";
-        out.append(n->value(), n->value_size());
-        return true;
-    }
-    return false;
+    const Node* n = find_binary(name.substr(1));
+    if (!n)
+        return false;
+    type = attribute_of(n, "content-type");
+    out = "data64:" + type + ":";
+    out.append(n->value(), n->value_size());
+    return true;
 }
 
 std::string FB2Reader::get_entry(std::string name, std::string& out) {
@@ -418,12 +445,13 @@ void FB2Reader::build_page() {
             std::string tag = tag_of(n, &css_class);
             html += '<';
             html += tag;
-            std::vector<std::string> written;
+            // A set: an element may carry any number of attributes.
+            std::unordered_set<std::string> written;
             if (css_class) {
                 html += " class=\"";
                 html += css_class;
                 html += '"';
-                written.push_back("class");
+                written.insert("class");
             }
             for (const Attr* a = n->first_attribute(); a; a = a->next_attribute()) {
                 std::string attr = name_of(a);
@@ -432,12 +460,8 @@ void FB2Reader::build_page() {
                 if (attr.find(':') != std::string::npos && local_name(attr) == "href")
                     attr = "xlink:href";
                 attr = safe_name(attr);
-                bool repeated = false;
-                for (const std::string& w : written)
-                    repeated = repeated || w == attr;
-                if (repeated)
+                if (!written.insert(attr).second)
                     continue;
-                written.push_back(attr);
                 html += ' ';
                 html += attr;
                 html += "=\"";
@@ -520,6 +544,8 @@ std::string FB2Reader::cover_page(std::string& cover_entry) {
 }
 
 void FB2Reader::close() {
+    binaries.clear();
+    binaries_indexed = false;
     body.reset();
     description.reset();
     root = nullptr;

@@ -2,6 +2,9 @@
 
 #include <memory>
 #include <string>
+#include <unordered_map>
+
+#include <rapidxml/rapidxml.hpp>
 
 #include "readers/BaseReader.h"
 
@@ -51,6 +54,8 @@ private:
     // book's prefixes; empty when none.
     std::unique_ptr<XmlNodeRef> child(XmlNodeRef* parent, const std::string& name);
     bool get_binary(const std::string& name, std::string& out, std::string& type);
+    // The binary element with this id (the first when ids repeat); null when none.
+    const rapidxml::xml_node<char>* find_binary(const std::string& id);
     // The cover image's reference; "" with the reason in `missing` when the
     // description names none.
     std::string cover_reference(const char** missing);
@@ -69,6 +74,10 @@ private:
     // The body page, built once per opened book.
     std::string page;
     bool page_built = false;
+    // Binary elements by id, gathered on the first lookup: a page shows each
+    // of its pictures, and a book may hold thousands.
+    std::unordered_map<std::string, const rapidxml::xml_node<char>*> binaries;
+    bool binaries_indexed = false;
 };
 
 } // namespace tf
