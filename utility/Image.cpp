@@ -102,6 +102,28 @@ bool sizeCheckPasses(FREE_IMAGE_FORMAT fif, FIMEMORY* memory, const unsigned cha
     return true;
 }
 
+// The picture formats books carry. FreeImage reads dozens more, and some of
+// its readers (PSD and XPM among them) overrun their buffers on damaged files
+// in ways no check before decoding foresees: a book's bytes never reach them.
+const FREE_IMAGE_FORMAT kBookFormats[] = {FIF_JPEG, FIF_PNG, FIF_GIF, FIF_BMP, FIF_WEBP};
+
+bool isBookFormat(FREE_IMAGE_FORMAT fif) {
+    for (FREE_IMAGE_FORMAT book : kBookFormats)
+        if (fif == book)
+            return true;
+    return false;
+}
+
+// The book format the bytes are in, asking only those formats' readers.
+FREE_IMAGE_FORMAT detectBookFormat(FIMEMORY* memory) {
+    for (FREE_IMAGE_FORMAT fif : kBookFormats) {
+        FreeImage_SeekMemory(memory, 0, SEEK_SET);
+        if (FreeImage_FIFSupportsReading(fif) && FreeImage_ValidateFromMemory(fif, memory))
+            return fif;
+    }
+    return FIF_UNKNOWN;
+}
+
 } // namespace
 
 Image::Image() = default;
@@ -158,7 +180,12 @@ bool Image::readImage(unsigned char* data, int size, FREE_IMAGE_FORMAT format) {
     FREE_IMAGE_FORMAT fif = format;
     // Books name pictures "IMG.JPG" or nothing at all: let the bytes say what they are.
     if (fif == FIF_UNKNOWN)
-        fif = FreeImage_GetFileTypeFromMemory(m_memory, size);
+        fif = detectBookFormat(m_memory);
+    if (fif != FIF_UNKNOWN && !isBookFormat(fif)) {
+        TF_LOG(LOG_ERROR, "picture format " << (FreeImage_GetFormatFromFIF(fif) ? FreeImage_GetFormatFromFIF(fif) : "?")
+                                            << " is not one books use; refused");
+        fif = FIF_UNKNOWN;
+    }
 
     FIBITMAP* dib = nullptr;
     bool allowed = fif != FIF_UNKNOWN && FreeImage_FIFSupportsReading(fif) &&
