@@ -4,6 +4,43 @@
 
 namespace tf {
 
+namespace {
+
+// A book's style may give any length; boxes stay within what an int and the
+// painter hold (float-to-int conversion of a larger value is undefined).
+constexpr float kMaxPx = 1e7f;
+
+int to_px(float v) {
+    if (!(v == v))
+        return 0;
+    if (v > kMaxPx)
+        return static_cast<int>(kMaxPx);
+    if (v < -kMaxPx)
+        return -static_cast<int>(kMaxPx);
+    return static_cast<int>(v);
+}
+
+// A declared width or height in pixels; percentages of `base`.
+int length_px(const litehtml::css_length& length, int base) {
+    if (length.units() == litehtml::css_units_percentage)
+        return to_px(length.val() * static_cast<float>(base) / 100.0f);
+    return to_px(length.val());
+}
+
+} // namespace
+
+int el_audio::declared_height() const {
+    // Beyond any page whatever the unit; the engine's own conversion of such
+    // a value would overflow.
+    const float value = m_css_height.val();
+    if (value >= kMaxPx || value <= -kMaxPx)
+        return to_px(value);
+    int height = 0;
+    if (!get_predefined_height(height))
+        height = to_px(value);
+    return height;
+}
+
 el_audio::el_audio(const std::shared_ptr<litehtml::document>& doc) : litehtml::html_tag(doc) {
     m_display = litehtml::display_inline_block;
 }
@@ -64,35 +101,33 @@ int el_audio::render(int x, int y, int max_width, bool /*second_pass*/) {
             int m = doc->cvt_units(m_css_max_width, m_font_size, parentWidth);
             if (m < m_pos.width)
                 m_pos.width = m;
-            m_pos.height = static_cast<int>(static_cast<float>(m_pos.width) * sz.height / sz.width);
+            m_pos.height = to_px(static_cast<float>(m_pos.width) * sz.height / sz.width);
         }
         if (!m_css_max_height.is_predefined()) {
             int m = max_height_px(sz.height);
             if (m > 0 && m < m_pos.height)
                 m_pos.height = m;
-            m_pos.width = static_cast<int>(static_cast<float>(m_pos.height) * sz.width / sz.height);
+            m_pos.width = to_px(static_cast<float>(m_pos.height) * sz.width / sz.height);
         }
     } else if (!heightAuto && widthAuto) {
-        if (!get_predefined_height(m_pos.height))
-            m_pos.height = static_cast<int>(m_css_height.val());
+        m_pos.height = declared_height();
         if (!m_css_max_height.is_predefined()) {
             int m = max_height_px(sz.height);
             if (m < m_pos.height)
                 m_pos.height = m;
         }
-        m_pos.width = static_cast<int>(static_cast<float>(m_pos.height) * sz.width / sz.height);
+        m_pos.width = to_px(static_cast<float>(m_pos.height) * sz.width / sz.height);
     } else if (heightAuto && !widthAuto) {
-        m_pos.width = m_css_width.calc_percent(parentWidth);
+        m_pos.width = length_px(m_css_width, parentWidth);
         if (!m_css_max_width.is_predefined()) {
             int m = doc->cvt_units(m_css_max_width, m_font_size, parentWidth);
             if (m < m_pos.width)
                 m_pos.width = m;
         }
-        m_pos.height = static_cast<int>(static_cast<float>(m_pos.width) * sz.height / sz.width);
+        m_pos.height = to_px(static_cast<float>(m_pos.width) * sz.height / sz.width);
     } else {
-        m_pos.width = m_css_width.calc_percent(parentWidth);
-        if (!get_predefined_height(m_pos.height))
-            m_pos.height = static_cast<int>(m_css_height.val());
+        m_pos.width = length_px(m_css_width, parentWidth);
+        m_pos.height = declared_height();
         if (!m_css_max_height.is_predefined()) {
             int m = max_height_px(sz.height);
             if (m < m_pos.height)

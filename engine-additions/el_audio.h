@@ -25,6 +25,8 @@ public:
 
 private:
     int max_height_px(int fallback);
+    // The height the style gives, in pixels, kept within what a box holds.
+    int declared_height() const;
 
     std::string m_src;
 };
