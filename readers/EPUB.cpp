@@ -1,6 +1,7 @@
 #include "readers/EPUB.h"
 
 #include <cstdio>
+#include <utility>
 
 #include <openssl/evp.h>
 
@@ -697,17 +698,14 @@ std::string EPUB::realpath(std::string requester, std::string requested) {
 }
 
 std::string EPUB::normalizeURI(std::string path) {
-    std::vector<std::string> parts = explode(path, '/');
-    bool removed = true;
-    while (removed) {
-        removed = false;
-        for (size_t i = 1; i < parts.size(); ++i) {
-            if (parts[i] == ".." && parts[i - 1] != "..") {
-                parts.erase(parts.begin() + static_cast<long>(i) - 1, parts.begin() + static_cast<long>(i) + 1);
-                removed = true;
-                break;
-            }
-        }
+    // Each ".." takes away the segment before it unless that is a ".." too; one
+    // pass with a stack (a rescan per removal costs the square of a long path).
+    std::vector<std::string> parts;
+    for (std::string& part : explode(path, '/')) {
+        if (part == ".." && !parts.empty() && parts.back() != "..")
+            parts.pop_back();
+        else
+            parts.push_back(std::move(part));
     }
     std::string out;
     for (size_t i = 0; i < parts.size(); ++i) {

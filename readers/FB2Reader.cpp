@@ -10,6 +10,8 @@
 
 #include "readers/xhtml/XmlDoc.h"
 #include "readers/xhtml/XmlNodeRef.h"
+#include "utility/File.h"
+#include "utility/String.h"
 #include "utility/ZipFile.h"
 #include "utility/log.h"
 #include "utility/text.h"
@@ -195,6 +197,14 @@ bool FB2Reader::open(std::string path) {
     ns_prefix.clear();
     fb_prefix.clear();
 
+    // Read whole, so no larger than the largest archive member read whole.
+    const File file{String(path)};
+    const long size = file.isDirectory() ? 0 : file.getSize();
+    if (size > static_cast<long>(ZipEntry::kMaxEntrySize)) {
+        TF_LOG(LOG_ERROR, "file too large: " << path << " (" << size << " bytes, limit " << ZipEntry::kMaxEntrySize
+                                             << ")");
+        return false;
+    }
     file_get_contents(path, content);
     if (content.empty()) {
         TF_LOG(LOG_ERROR, "empty file: " << path);

@@ -2,6 +2,7 @@
 
 #include "utility/File.h"
 #include "utility/String.h"
+#include "utility/ZipEntry.h"
 #include "utility/log.h"
 #include "utility/text.h"
 
@@ -15,6 +16,13 @@ bool HTMLReader::open(std::string path) {
     }
     // A file that exists but cannot be read must not pass for the previous one.
     content.clear();
+    // Read whole, so no larger than the largest archive member read whole.
+    const long size = file.isDirectory() ? 0 : file.getSize();
+    if (size > static_cast<long>(ZipEntry::kMaxEntrySize)) {
+        TF_LOG(LOG_ERROR, "file too large: " << path << " (" << size << " bytes, limit " << ZipEntry::kMaxEntrySize
+                                             << ")");
+        return false;
+    }
     file_get_contents(path, content);
     if (content.empty()) {
         TF_LOG(LOG_ERROR, "file is empty:" << path);

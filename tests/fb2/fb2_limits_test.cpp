@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <iconv.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <memory>
@@ -12,6 +14,7 @@
 #include "TempDir.h"
 #include "fb2_test_support.h"
 #include "readers/FB2Reader.h"
+#include "utility/ZipEntry.h"
 
 namespace {
 
@@ -142,4 +145,20 @@ TEST(Fb2Limits, TextMostlyInvalidInItsDeclaredEncodingOpensInBoundedTime) {
     if (opened) {
         EXPECT_NE(page.find("\xEF\xBF\xBD"), std::string::npos);
     }
+}
+
+TEST(Fb2Limits, AFileLargerThanAnyBookIsRefusedUnread) {
+    // Sparse: as large as claimed without taking the disk.
+    TempDir tmp;
+    const std::string path = tmp.path + "/huge.fb2";
+    const int fd = ::open(path.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::ftruncate(fd, static_cast<off_t>(tf::ZipEntry::kMaxEntrySize) + 1), 0);
+    ::close(fd);
+    tf::FB2Reader reader;
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(reader.open(path));
+    const std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_NE(log.find("file too large"), std::string::npos) << log;
+    EXPECT_FALSE(reader.isOpen());
 }
