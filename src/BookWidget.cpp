@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "readers/xhtml/XmlDoc.h"
+#include "src/CssGuard.h"
 #include "src/HtmlGuard.h"
 #include "utility/File.h"
 #include "utility/log.h"
@@ -26,6 +27,14 @@ String folderOf(const URI& uri, const String& separator) {
 
 bool isPicture(int type) {
     return type == URI::RT_JPG || type == URI::RT_PNG || type == URI::RT_GIF;
+}
+
+// A style sheet a page links goes to the engine only within its limits.
+void admitStyleSheet(std::string& css, const String& address) {
+    if (!css.empty() && !CssGuard::admit(css)) {
+        TF_LOG(LOG_WARN, "style sheet left out: " << shortify(address.str(), 80));
+        css.clear();
+    }
 }
 
 } // namespace
@@ -150,6 +159,8 @@ String BookWidget::uri_content(const String& address, std::string& out) {
         case URI::RT_PNG:
         case URI::RT_GIF:
             file_get_contents(path, out);
+            if (type == URI::RT_CSS && !is_page_lookup())
+                admitStyleSheet(out, address);
             return folder;
         default:
             break;
@@ -160,7 +171,13 @@ String BookWidget::uri_content(const String& address, std::string& out) {
             String root = path.find('/') == std::string::npos ? String("epub://") : folderOf(uri, String("/"));
             return fetchEntry(path, out, root, address);
         }
-        if (type == URI::RT_CSS || isPicture(type))
+        if (type == URI::RT_CSS) {
+            String root = fetchEntry(path, out, folderOf(uri, File::separator), address);
+            if (!is_page_lookup())
+                admitStyleSheet(out, address);
+            return root;
+        }
+        if (isPicture(type))
             return fetchEntry(path, out, folderOf(uri, File::separator), address);
     } else if (uri.is("fb2")) {
         return fetchEntry("#" + uri.m_hash.str(), out, String("fb2://"), address);

@@ -1,5 +1,7 @@
 #include "src/HtmlGuard.h"
 
+#include "src/CssGuard.h"
+
 #include <algorithm>
 #include <cstring>
 #include <functional>
@@ -110,6 +112,11 @@ struct Tag {
     size_t slash = 0;  // the '/' of a closing "/>"
     int attributes = 0;
     size_t cut = 0;    // just past the last attribute within kMaxAttributes
+    // Style attributes: the whole attribute (from the space before it) and its value.
+    struct Span {
+        size_t begin, end, valueBegin, valueEnd;
+    };
+    std::vector<Span> styles;
 };
 
 // Reads the tag whose name starts at `i`; false when the text ends inside it
@@ -140,9 +147,15 @@ bool readTag(const char* s, size_t n, size_t i, Tag& tag) {
             continue;
         }
         // An attribute name; its first character may be '='.
+        size_t attrBegin = i;
+        while (attrBegin > 0 && isWs(s[attrBegin - 1]))
+            --attrBegin;
+        const size_t nameBegin = i;
         ++i;
         while (i < n && !isWs(s[i]) && s[i] != '/' && s[i] != '>' && s[i] != '=')
             ++i;
+        const bool style = i - nameBegin == 5 && startsWithNoCase(s, n, nameBegin, "style");
+        size_t valueBegin = i, valueEnd = i;
         while (i < n && isWs(s[i]))
             ++i;
         if (i < n && s[i] == '=') {
@@ -155,17 +168,25 @@ bool readTag(const char* s, size_t n, size_t i, Tag& tag) {
                 const void* close = std::memchr(s + i + 1, s[i], n - i - 1);
                 if (!close)
                     return false;
-                i = static_cast<size_t>(static_cast<const char*>(close) - s) + 1;
+                valueBegin = i + 1;
+                valueEnd = static_cast<size_t>(static_cast<const char*>(close) - s);
+                i = valueEnd + 1;
             } else if (s[i] != '>') {
                 // Unquoted: a '/' belongs to the value.
+                valueBegin = i;
                 while (i < n && !isWs(s[i]) && s[i] != '>')
                     ++i;
+                valueEnd = i;
             }
         }
+        if (style)
+            tag.styles.push_back({attrBegin, i, valueBegin, valueEnd});
         if (++tag.attributes <= HtmlGuard::kMaxAttributes)
             tag.cut = i;
     }
 }
+
+constexpr size_t kTextOnlyBytes = 1u << 20;
 
 // One pass over a page. Without `out` it measures the page as the parser
 // would nest it and stops at the first limit crossed; with `out` it writes
@@ -241,8 +262,53 @@ private:
         if (!m_out)
             return;
         size_t stop = t.attributes > HtmlGuard::kMaxAttributes ? t.cut : t.selfClosing ? t.slash : t.end - 1;
-        m_out->append(s + t.begin, stop - t.begin);
+        size_t from = t.begin;
+        for (const Tag::Span& span : m_droppedStyles) {
+            if (span.begin >= stop)
+                break;
+            m_out->append(s + from, span.begin - from);
+            from = std::min(span.end, stop);
+        }
+        if (stop > from)
+            m_out->append(s + from, stop - from);
         m_out->append(keepSlash ? "/>" : ">");
+    }
+
+    // Style attributes the engine would take too long over: the measure
+    // fails, the copy leaves them out (listed in m_droppedStyles).
+    void checkStyleAttributes(const Tag& t) {
+        m_droppedStyles.clear();
+        for (const Tag::Span& span : t.styles) {
+            if (span.begin >= t.cut && t.attributes > HtmlGuard::kMaxAttributes)
+                break;
+            if (CssGuard::measureDeclarations(s + span.valueBegin, span.valueEnd - span.valueBegin).sound())
+                continue;
+            if (m_out) {
+                m_droppedStyles.push_back(span);
+            } else {
+                m_measure.stylesSound = false;
+                note();
+            }
+        }
+    }
+
+    // A style sheet inside the page, [a, b): measured; in the copy kept only
+    // while the sheets fit the budget of the largest page a copy can be.
+    bool styleSheet(size_t a, size_t b) {
+        const CssGuard::Measure css = CssGuard::measure(s + a, b - a);
+        if (!m_out) {
+            if (css.sound())
+                m_measure.styleCost += css.cost();
+            else
+                m_measure.stylesSound = false;
+            note();
+            return true;
+        }
+        const long long elements = HtmlGuard::kMaxNodes / HtmlGuard::kElementWeight;
+        if (!css.sound() || (m_measure.styleCost + css.cost()) * elements > CssGuard::kMaxPageCost)
+            return false;
+        m_measure.styleCost += css.cost();
+        return true;
     }
 
     // ---- the model of the parser's stack ----
@@ -435,6 +501,7 @@ private:
 
     // Each element costs the engine as much as several words.
     bool addElement() {
+        ++m_measure.elements;
         m_measure.nodes += HtmlGuard::kElementWeight;
         if (m_measure.nodes <= HtmlGuard::kMaxNodes)
             return true;
@@ -447,24 +514,26 @@ private:
     // Without `keep` (its start tag was dropped) the content goes too: the
     // parser would read it as markup.
     size_t rawText(size_t i, bool keep) {
-        size_t k = i;
-        for (;;) {
+        const size_t end = rawEnd(i, m_rawEnd);
+        if (keep && m_rawEnd == "style")
+            keep = styleSheet(i, end);
+        if (keep)
+            copy(i, end);
+        m_rawEnd.clear();
+        return end;
+    }
+
+    // Where the text of an element called `name` ends: at its end tag, or at the end.
+    size_t rawEnd(size_t i, const std::string& name) const {
+        for (size_t k = i;;) {
             const void* found = std::memchr(s + k, '<', n - k);
-            if (!found) {
-                if (keep)
-                    copy(i, n);
-                m_rawEnd.clear();
+            if (!found)
                 return n;
-            }
             k = static_cast<size_t>(static_cast<const char*>(found) - s);
-            if (k + 1 < n && s[k + 1] == '/' && startsWithNoCase(s, n, k + 2, m_rawEnd.c_str())) {
-                const size_t after = k + 2 + m_rawEnd.size();
-                if (after < n && (isWs(s[after]) || s[after] == '/' || s[after] == '>')) {
-                    if (keep)
-                        copy(i, k);
-                    m_rawEnd.clear();
+            if (k + 1 < n && s[k + 1] == '/' && startsWithNoCase(s, n, k + 2, name.c_str())) {
+                const size_t after = k + 2 + name.size();
+                if (after < n && (isWs(s[after]) || s[after] == '/' || s[after] == '>'))
                     return k;
-                }
             }
             ++k;
         }
@@ -540,6 +609,7 @@ private:
         const std::string& name = t.name;
         m_measure.attributes = std::max(m_measure.attributes, t.attributes);
         note();
+        checkStyleAttributes(t);
         if (m_stop)
             return;
 
@@ -620,6 +690,12 @@ private:
         addImplied(name);
         putStart(t, false);
         push(name, true, false, foreignElement, kFormatting.count(name) ? std::hash<std::string>()(std::string(s + t.begin, t.end - t.begin)) : 0);
+        if (foreignElement && name == "style" && !styleSheet(t.end, rawEnd(t.end, name))) {
+            // An SVG style element's text is a sheet too; the copy drops all of it.
+            m_rawEnd = name;
+            m_rawDropped = true;
+            return;
+        }
         if (!foreignElement) {
             if (raw) {
                 m_rawEnd = name;
@@ -814,16 +890,18 @@ private:
 
     std::string m_rawEnd;
     bool m_rawDropped = false;
+    std::vector<Tag::Span> m_droppedStyles;
     bool m_plaintext = false;
     int m_seenHtml = 0, m_seenHead = 0, m_seenBody = 0, m_seenBodyEnd = 0;
 };
 
-// Last resort for a copy the scan still finds beyond the limits: the text alone.
+// Last resort for a copy the scan still finds beyond the limits: the text
+// alone, and no more of it than a page of plain words may hold.
 std::string textOnly(const std::string& html) {
     std::string out = "<html><body><p>";
     const char* p = html.c_str();
     bool inTag = false;
-    for (; *p; ++p) {
+    for (; *p && out.size() < kTextOnlyBytes; ++p) {
         if (inTag) {
             inTag = *p != '>';
             continue;
@@ -851,12 +929,21 @@ std::string HtmlGuard::rewrite(const std::string& html) {
     return out;
 }
 
-bool HtmlGuard::bound(const std::string& html, std::string& out) {
-    if (measure(html).within())
+bool HtmlGuard::bound(const std::string& html, std::string& out, Measure* page) {
+    Measure m = measure(html);
+    if (m.within()) {
+        if (page)
+            *page = m;
         return false;
+    }
     out = rewrite(html);
-    if (!measure(out).within())
+    m = measure(out);
+    if (!m.within()) {
         out = textOnly(html);
+        m = measure(out);
+    }
+    if (page)
+        *page = m;
     return true;
 }
 

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "src/CssGuard.h"
+
 namespace tf {
 
 // Keeps a page within what the HTML parser and the layout engine can build in
@@ -17,8 +19,9 @@ namespace tf {
 // beyond the limits is rewritten: elements past the depth limit lose their
 // tags (their content stays), elements the parser would close implicitly get
 // explicit end tags, "<x/>" becomes an empty element, stray end tags and
-// repeated html/head/body tags go, over-long attribute lists are cut, and a
-// page beyond kMaxNodes or kMaxBytes ends there (its open elements closed).
+// repeated html/head/body tags go, over-long attribute lists are cut, style
+// sheets and attributes CssGuard refuses go, and a page beyond kMaxNodes or
+// kMaxBytes ends there (its open elements closed).
 class HtmlGuard {
 public:
     // Open elements as the parser would nest them (with html and body).
@@ -32,9 +35,9 @@ public:
     static constexpr long kMaxErrorCost = 1L << 21;
     // The engine keeps a few hundred bytes per word and some kilobytes per
     // element: nodes are weighed as words (2: the word and its space) and
-    // elements (10). Real chapters and FictionBook bodies stay below a third of
+    // elements (10). Real chapters and FictionBook bodies stay below half of
     // this; a decompression bomb does not.
-    static constexpr long kMaxNodes = 3000000;
+    static constexpr long kMaxNodes = 2000000;
     static constexpr long kElementWeight = 10;
     // Text the parsers copy several times over before the engine sees it.
     static constexpr size_t kMaxBytes = 16u << 20;
@@ -46,9 +49,14 @@ public:
         long errorCost = 0;
         long nodes = 0;
         size_t bytes = 0;
+        long elements = 0;
+        // The page's own style sheets (and style attributes), as CssGuard measures them.
+        bool stylesSound = true;
+        long long styleCost = 0;  // per element
         bool within() const {
             return depth <= kMaxDepth && formatting <= kMaxFormatting && attributes <= kMaxAttributes &&
-                   errorCost <= kMaxErrorCost && nodes <= kMaxNodes && bytes <= kMaxBytes;
+                   errorCost <= kMaxErrorCost && nodes <= kMaxNodes && bytes <= kMaxBytes && stylesSound &&
+                   elements * styleCost <= CssGuard::kMaxPageCost;
         }
     };
 
@@ -58,7 +66,8 @@ public:
     // A copy of the page within the limits (also for a page already within them).
     static std::string rewrite(const std::string& html);
     // True when `html` is beyond the limits; `out` then holds the bounded copy.
-    static bool bound(const std::string& html, std::string& out);
+    // `page` receives the measure of the text the engine is to get.
+    static bool bound(const std::string& html, std::string& out, Measure* page = nullptr);
 };
 
 } // namespace tf

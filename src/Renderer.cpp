@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "engine-additions/element_factory.h"
+#include "src/CssGuard.h"
 #include "src/HtmlGuard.h"
 #include "src/master_css.h"
 #include "utility/File.h"
@@ -204,12 +205,17 @@ void Renderer::load_string(const std::string& html, const String& root) {
     // A page nested or broken beyond what the parser and the engine build in
     // bounded time and memory is built from a bounded copy.
     std::string bounded;
-    const bool rewritten = HtmlGuard::bound(html, bounded);
+    HtmlGuard::Measure page;
+    const bool rewritten = HtmlGuard::bound(html, bounded, &page);
     if (rewritten)
-        TF_LOG(LOG_WARN, "page too large, nested too deeply or too broken (" << html.size()
-                                                                             << " bytes); showing a bounded copy");
-    litehtml::document::ptr doc =
-        litehtml::document::createFromString((rewritten ? bounded : html).c_str(), this, &m_context);
+        TF_LOG(LOG_WARN, "page beyond the engine's limits (size, nesting, errors or style; "
+                             << html.size() << " bytes); showing a bounded copy");
+    litehtml::document::ptr doc;
+    {
+        // Style sheets the page links share one budget with its own.
+        CssGuard::PageScope styles(page.elements, page.elements * page.styleCost);
+        doc = litehtml::document::createFromString((rewritten ? bounded : html).c_str(), this, &m_context);
+    }
     on_progress(40);
     int width = 0, height = 0;
     if (doc) {

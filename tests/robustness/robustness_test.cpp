@@ -243,6 +243,21 @@ const std::vector<Hostile>& hostileDocuments() {
     return docs;
 }
 
+// Style sheets that push the engine: nested blocks, long selectors, nested
+// negations and brackets, many selectors and declarations, long values.
+const std::vector<Hostile>& hostileSheets() {
+    static const std::vector<Hostile> sheets = {
+        {"css-blocks", [] { return repeat("@media all {", kDeepNesting); }},
+        {"css-selector", [] { return repeat("div ", kManyRepeats * 20) + "{color:red}"; }},
+        {"css-negations", [] { return repeat(":not(", kManyRepeats) + "p" + repeat(")", kManyRepeats) + "{color:red}"; }},
+        {"css-selectors", [] { return repeat("p,", kDeepNesting) + "p{color:red}"; }},
+        {"css-declarations", [] { return "p{" + repeat("x:1;", kDeepNesting) + "}"; }},
+        {"css-value", [] { return "*{font-family:" + std::string(4 << 20, 'x') + "}"; }},
+        {"css-brackets", [] { return "p{background:url(" + repeat("(", kDeepNesting) + ")}"; }},
+    };
+    return sheets;
+}
+
 // ---- a damaged book --------------------------------------------------------
 
 struct Variant {
@@ -429,6 +444,27 @@ void epubVariants(const std::string& file, Rng& rng, const TempDir& dir, bool ho
     for (size_t k = 0; k < hostileDocuments().size() && !xml.empty(); ++k) {
         const Hostile& h = hostileDocuments()[k];
         with(xml[k % xml.size()], xml[k % xml.size()] + ":" + h.name, h.make(), false);
+    }
+    // Hostile style sheets in place of the book's own, and inside the chapter.
+    for (const Member& m : members) {
+        if (!endsWith(lower(m.name), ".css"))
+            continue;
+        for (const Hostile& h : hostileSheets())
+            with(m.name, m.name + ":" + h.name, h.make(), true);
+        break;
+    }
+    for (const std::string& target : targets) {
+        if (std::find(chapters.begin(), chapters.end(), target) == chapters.end())
+            continue;
+        std::string text;
+        for (const Member& m : members)
+            if (m.name == target)
+                text = m.data;
+        const size_t head = text.find("</head>");
+        for (const Hostile& h : hostileSheets())
+            if (head != std::string::npos)
+                with(target, target + ":inline-" + h.name,
+                     text.substr(0, head) + "<style>" + h.make() + "</style>" + text.substr(head), true);
     }
     // References to odd places from the container, the package and the contents.
     for (const std::string& odd : oddPaths()) {

@@ -1,0 +1,271 @@
+#include "src/CssGuard.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "utility/log.h"
+
+namespace tf {
+
+namespace {
+
+struct PageBudget {
+    bool active = false;
+    long elements = 0;
+    long long used = 0;
+};
+
+thread_local PageBudget t_page;
+
+bool isNameChar(unsigned char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
+           c == '*' || c == '\\' || c >= 0x80;
+}
+
+bool isSpace(unsigned char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
+}
+
+// One linear pass: blocks, parentheses, selectors and declarations.
+class Scan {
+public:
+    Scan(const char* css, size_t size) : s(css), n(size) { m.bytes = size; }
+
+    CssGuard::Measure run(bool declarationsOnly) {
+        // The kind of each open block: true for declarations, false for rules.
+        std::vector<bool> blocks{declarationsOnly};
+        size_t i = 0;
+        size_t start = 0;  // of the current prelude or declaration
+        while (i < n) {
+            const unsigned char c = static_cast<unsigned char>(s[i]);
+            if (c == '/' && i + 1 < n && s[i + 1] == '*') {
+                i = skipComment(i);
+                continue;
+            }
+            if (c == '"' || c == '\'') {
+                i = skipString(i);
+                continue;
+            }
+            if (c == '(' || c == '[') {
+                m.parenDepth = std::max(m.parenDepth, ++paren);
+                ++i;
+                continue;
+            }
+            if ((c == ')' || c == ']') && paren > 0) {
+                --paren;
+                ++i;
+                continue;
+            }
+            const bool inDeclarations = blocks.back();
+            if (c == '{') {
+                if (!inDeclarations)
+                    blocks.push_back(openRule(start, i));
+                else
+                    blocks.push_back(true);  // nested where none belongs: counted, read as declarations
+                m.blockDepth = std::max(m.blockDepth, static_cast<int>(blocks.size()) - 1);
+                declarationsInBlock = 0;
+                paren = 0;
+                start = ++i;
+                continue;
+            }
+            if (c == '}') {
+                if (inDeclarations)
+                    declaration(start, i);
+                if (blocks.size() > 1)
+                    blocks.pop_back();
+                paren = 0;
+                start = ++i;
+                continue;
+            }
+            if (c == ';' && paren == 0) {
+                if (inDeclarations)
+                    declaration(start, i);
+                start = ++i;  // an at-rule statement ("@import ...;") or a declaration ends
+                continue;
+            }
+            ++i;
+        }
+        if (blocks.back())
+            declaration(start, n);
+        return m;
+    }
+
+private:
+    size_t skipComment(size_t i) {
+        for (size_t k = i + 2; k + 1 < n; ++k)
+            if (s[k] == '*' && s[k + 1] == '/')
+                return k + 2;
+        return n;
+    }
+
+    size_t skipString(size_t i) {
+        const char quote = s[i];
+        for (size_t k = i + 1; k < n; ++k) {
+            if (s[k] == '\\') {
+                ++k;
+                continue;
+            }
+            if (s[k] == quote || s[k] == '\n')
+                return k + 1;
+        }
+        return n;
+    }
+
+    // A block opens after the prelude [a, b): at-rules holding rules, or a
+    // selector list whose block holds declarations.
+    bool openRule(size_t a, size_t b) {
+        while (a < b && isSpace(static_cast<unsigned char>(s[a])))
+            ++a;
+        if (a < b && s[a] == '@') {
+            size_t e = a + 1;
+            while (e < b && isNameChar(static_cast<unsigned char>(s[e])))
+                ++e;
+            const std::string name(s + a + 1, e - a - 1);
+            return name == "font-face" || name == "page";
+        }
+        selectorList(a, b);
+        return true;
+    }
+
+    // Counts the selectors of a list and the parts of each: simple selectors
+    // (a name, ".c", "#i", "[a]", ":p") and combinators.
+    void selectorList(size_t a, size_t b) {
+        int parts = 0;
+        bool inName = false;   // inside a name
+        bool attached = false; // the next name belongs to ".", "#" or ":"
+        bool spaced = false;   // white space since the last part
+        bool combined = false; // a combinator was the last part
+        int brackets = 0;
+        int parens = 0;
+        ++m.selectors;
+        for (size_t k = a; k < b; ++k) {
+            const unsigned char c = static_cast<unsigned char>(s[k]);
+            if (c == '/' && k + 1 < b && s[k + 1] == '*') {
+                k = std::min(skipComment(k), b) - 1;
+                spaced = parts > 0 && !combined;
+                inName = false;
+                continue;
+            }
+            if (c == '"' || c == '\'') {
+                k = std::min(skipString(k), b) - 1;
+                continue;
+            }
+            if (brackets > 0) {
+                brackets += c == '[' ? 1 : c == ']' ? -1 : 0;
+                continue;
+            }
+            if (c == ',' && parens == 0) {
+                m.selectorParts = std::max(m.selectorParts, parts);
+                parts = 0;
+                inName = attached = spaced = combined = false;
+                ++m.selectors;
+                continue;
+            }
+            if (isSpace(c)) {
+                spaced = parts > 0 && !combined;
+                inName = false;
+                continue;
+            }
+            const int combinator = spaced ? 1 : 0;
+            combined = false;
+            if (isNameChar(c)) {
+                if (!inName && !attached)
+                    parts += 1 + combinator;
+                inName = true;
+                attached = false;
+            } else {
+                inName = false;
+                attached = false;
+                if (c == '.' || c == '#' || (c == ':' && (k == a || s[k - 1] != ':'))) {
+                    parts += 1 + combinator;
+                    attached = true;
+                } else if (c == ':') {
+                    attached = true;
+                } else if (c == '[') {
+                    parts += 1 + combinator;
+                    brackets = 1;
+                } else if (c == '>' || c == '+' || c == '~') {
+                    ++parts;
+                    combined = true;
+                } else if (c == '(') {
+                    ++parens;
+                } else if (c == ')' && parens > 0) {
+                    --parens;
+                }
+            }
+            spaced = false;
+        }
+        m.selectorParts = std::max(m.selectorParts, parts);
+    }
+
+    void declaration(size_t a, size_t b) {
+        if (b <= a)
+            return;
+        size_t colon = a;
+        while (colon < b && s[colon] != ':')
+            ++colon;
+        bool blank = true;
+        for (size_t k = a; k < b && blank; ++k)
+            blank = isSpace(static_cast<unsigned char>(s[k]));
+        if (blank)
+            return;
+        m.declarations = std::max(m.declarations, ++declarationsInBlock);
+        m.declarationBytes += static_cast<long>(b - a);
+        if (colon < b)
+            m.valueBytes = std::max(m.valueBytes, b - colon - 1);
+    }
+
+    const char* s;
+    size_t n;
+    CssGuard::Measure m;
+    int paren = 0;
+    int declarationsInBlock = 0;
+};
+
+} // namespace
+
+CssGuard::Measure CssGuard::measure(const char* css, size_t size) {
+    return Scan(css, size).run(false);
+}
+
+CssGuard::Measure CssGuard::measureDeclarations(const char* css, size_t size) {
+    return Scan(css, size).run(true);
+}
+
+bool CssGuard::admit(const std::string& css) {
+    const Measure m = measure(css);
+    if (!m.sound()) {
+        TF_LOG(LOG_WARN, "style sheet refused (" << m.bytes << " bytes, blocks " << m.blockDepth << " deep, brackets "
+                                                 << m.parenDepth << " deep, " << m.selectorParts
+                                                 << " parts in a selector, " << m.declarations
+                                                 << " declarations in a block, a value of " << m.valueBytes
+                                                 << " bytes)");
+        return false;
+    }
+    if (!t_page.active)
+        return true;
+    const long long cost = m.cost() * std::max(t_page.elements, 1L);
+    if (t_page.used + cost > kMaxPageCost) {
+        TF_LOG(LOG_WARN, "style sheet refused: " << m.selectors << " selectors and " << m.declarationBytes
+                                                 << " bytes of declarations for a page of " << t_page.elements
+                                                 << " elements");
+        return false;
+    }
+    t_page.used += cost;
+    return true;
+}
+
+CssGuard::PageScope::PageScope(long elements, long long used)
+    : m_savedElements(t_page.elements), m_savedUsed(t_page.used), m_savedActive(t_page.active) {
+    t_page.active = true;
+    t_page.elements = elements;
+    t_page.used = used;
+}
+
+CssGuard::PageScope::~PageScope() {
+    t_page.active = m_savedActive;
+    t_page.elements = m_savedElements;
+    t_page.used = m_savedUsed;
+}
+
+} // namespace tf

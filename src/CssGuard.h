@@ -1,0 +1,77 @@
+#pragma once
+
+#include <string>
+
+namespace tf {
+
+// Keeps a book's style sheets within what the layout engine parses and
+// applies in reasonable time and memory. The engine copies the text that is
+// left after each selector and block as it parses (square of the nesting of
+// blocks, of parentheses such as ":not(:not(" and of the parts of one
+// selector), tests every selector against every element and copies matching
+// declarations into each element: a sheet costs its selectors and
+// declarations times the elements of the page it styles.
+//
+// measure() reads a sheet in one linear pass. A sheet beyond the structural
+// limits is refused; so is one that would take the page being built on this
+// thread (PageScope) beyond its budget.
+class CssGuard {
+public:
+    static constexpr size_t kMaxBytes = 1u << 20;
+    static constexpr int kMaxBlockDepth = 8;
+    static constexpr int kMaxParenDepth = 8;
+    static constexpr int kMaxSelectorParts = 32;
+    static constexpr int kMaxDeclarations = 512;  // in one block
+    static constexpr size_t kMaxValueBytes = 64u << 10;
+    // Testing a selector against an element costs about as much as applying
+    // this many bytes of declarations to it.
+    static constexpr long kSelectorWeight = 64;
+    // Elements times (selectors and declaration bytes) of all a page's sheets;
+    // real books stay a few times below it.
+    static constexpr long long kMaxPageCost = 1ll << 32;
+
+    struct Measure {
+        size_t bytes = 0;
+        int blockDepth = 0;
+        int parenDepth = 0;
+        int selectorParts = 0;
+        int declarations = 0;   // most in one block
+        size_t valueBytes = 0;  // longest declaration value
+        long selectors = 0;
+        long declarationBytes = 0;
+        bool sound() const {
+            return bytes <= kMaxBytes && blockDepth <= kMaxBlockDepth && parenDepth <= kMaxParenDepth &&
+                   selectorParts <= kMaxSelectorParts && declarations <= kMaxDeclarations &&
+                   valueBytes <= kMaxValueBytes;
+        }
+        // What styling one element costs.
+        long long cost() const { return selectors * kSelectorWeight + declarationBytes; }
+    };
+
+    static Measure measure(const char* css, size_t size);
+    static Measure measure(const std::string& css) { return measure(css.data(), css.size()); }
+    // A style attribute: declarations only.
+    static Measure measureDeclarations(const char* css, size_t size);
+
+    // Whether the engine may have this sheet for the page being built on this
+    // thread; an admitted sheet takes its share of the page's budget. Refusals
+    // are logged.
+    static bool admit(const std::string& css);
+
+    // While a page of `elements` elements is built on this thread, the sheets
+    // it links share one budget, of which its own sheets took `used` already.
+    class PageScope {
+    public:
+        PageScope(long elements, long long used);
+        ~PageScope();
+        PageScope(const PageScope&) = delete;
+        PageScope& operator=(const PageScope&) = delete;
+
+    private:
+        long m_savedElements;
+        long long m_savedUsed;
+        bool m_savedActive;
+    };
+};
+
+} // namespace tf
