@@ -788,6 +788,9 @@ private:
 
     void endTag(const Tag& t) {
         const std::string& name = t.name;
+        // The parser reads an end tag's attributes too; the copy writes end tags bare.
+        m_measure.attributes = std::max(m_measure.attributes, t.attributes);
+        note();
         if (name == "body" || name == "html") {
             // The parser keeps its elements open; only a repeat is an error.
             if (m_seenBodyEnd++ > 0 && !m_out)

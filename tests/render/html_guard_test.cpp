@@ -140,6 +140,14 @@ TEST(HtmlGuard, HostilePagesAreBoundedAsTheParserSeesThem) {
              return p + ">MARK</p></body></html>";
          }(),
          "MARK"},
+        {"attributes on an end tag",
+         [] {
+             std::string p = "<html><body><p>MARK</p";
+             for (int i = 0; i < 20000; ++i)
+                 p += " a" + std::to_string(i) + "=\"1\"";
+             return p + "></body></html>";
+         }(),
+         "MARK"},
         {"stray tags deep down", "<html><body>" + repeat("<div>", 100) + repeat("</x><td><body>", 40000) + "MARK", "MARK"},
         {"content moved out of a table", "<html><body>" + repeat("<div>", 100) + "<table>" + repeat("<br>", 40000) + "</table>MARK", "MARK"},
         {"svg left for html", page(repeat("<svg><div/>", 5000) + "MARK"), "MARK"},
