@@ -1,6 +1,7 @@
 #include "src/HtmlGuard.h"
 
 #include "src/CssGuard.h"
+#include "utility/text.h"
 
 #include <algorithm>
 #include <cstring>
@@ -43,7 +44,10 @@ const NameSet kSpecial = {
 // Where an element's scope ends (HTML elements).
 const NameSet kScopeBoundary = {"applet", "caption", "html", "table", "td", "th", "marquee", "object", "template"};
 // SVG and MathML elements whose content is HTML again; they are special and bound scopes too.
-const NameSet kIntegration = {"foreignobject", "desc", "title", "mi", "mo", "mn", "ms", "mtext", "annotation-xml"};
+const NameSet kSvgIntegration = {"foreignobject", "desc", "title"};
+const NameSet kMathIntegration = {"mi", "mo", "mn", "ms", "mtext", "annotation-xml"};
+
+enum Namespace { kHtml = 0, kSvg = 1, kMath = 2 };
 // HTML start tags that end SVG or MathML content.
 const NameSet kBreakout = {"b",    "big",  "blockquote", "body", "br",     "center", "code",   "dd",
                            "div",  "dl",   "dt",         "em",   "embed",  "font",   "h1",     "h2",
@@ -68,6 +72,12 @@ const NameSet kSelectContent = {"option", "optgroup", "select", "input", "keygen
 const NameSet kHeading = {"h1", "h2", "h3", "h4", "h5", "h6"};
 const NameSet kRowGroup = {"tbody", "thead", "tfoot"};
 const NameSet kRow = {"tr"};
+// Names the parser looks for when it works out its mode again (after a select
+// ends, say) without asking whether the element is HTML: SVG or MathML
+// elements of these names, which neither language has, make it abort.
+const NameSet kModeNames = {"table", "caption", "colgroup", "col", "tbody", "thead", "tfoot", "tr", "td",
+                            "th", "select", "template", "html", "head", "body", "frameset"};
+
 // End tags searched for up to the nearest table only.
 const NameSet kTableScoped = {"table", "caption", "colgroup", "tbody", "thead", "tfoot", "tr", "td", "th"};
 const NameSet kOption = {"option"};
@@ -240,6 +250,7 @@ private:
         bool kept = true;      // in the parser's tree (false: its tags were dropped)
         bool implied = false;  // made by the parser, no tag of its own
         bool foreign = false;  // SVG or MathML
+        int ns = kHtml;
         bool formatting = false;
         bool special = false;
         bool boundary = false;
@@ -314,11 +325,11 @@ private:
     // ---- the model of the parser's stack ----
 
     int depth() const { return m_keptDepth + static_cast<int>(m_pending.size()) + 2; }
-    int formatting() const { return m_keptFormatting + static_cast<int>(m_pending.size()); }
+    int formattingCount() const { return m_keptFormatting + static_cast<int>(m_pending.size()); }
 
     void note() {
         m_measure.depth = std::max(m_measure.depth, depth());
-        m_measure.formatting = std::max(m_measure.formatting, formatting());
+        m_measure.formatting = std::max(m_measure.formatting, formattingCount());
         if (!m_out && !m_measure.within())
             m_stop = true;
     }
@@ -344,7 +355,11 @@ private:
     // Inside SVG or MathML, not at a point where HTML takes over again.
     bool inForeign() const {
         const Entry* top = topKept();
-        return top && top->foreign && !kIntegration.count(top->name);
+        return top && top->foreign && !isIntegration(*top);
+    }
+
+    static bool isIntegration(const Entry& e) {
+        return (e.ns == kSvg && kSvgIntegration.count(e.name)) || (e.ns == kMath && kMathIntegration.count(e.name));
     }
 
     size_t lastIndex(const std::string& name) const {
@@ -352,12 +367,14 @@ private:
         return it == m_positions.end() || it->second.empty() ? npos : it->second.back();
     }
 
-    size_t lastKeptIndex(const std::string& name) const {
+    // The last open HTML element of that name (SVG and MathML have their own
+    // "a", "title", "td" ...); with `anyKind` SVG and MathML ones too.
+    size_t lastKeptIndex(const std::string& name, bool anyKind = false) const {
         auto it = m_positions.find(name);
         if (it == m_positions.end())
             return npos;
         for (auto p = it->second.rbegin(); p != it->second.rend(); ++p)
-            if (m_stack[*p].kept)
+            if (m_stack[*p].kept && (anyKind || !m_stack[*p].foreign))
                 return *p;
         return npos;
     }
@@ -380,15 +397,16 @@ private:
 
     bool specialAbove(size_t idx) const { return !m_specials.empty() && m_specials.back() > idx; }
 
-    void push(const std::string& name, bool kept, bool implied, bool foreign, size_t key = 0) {
+    void push(const std::string& name, bool kept, bool implied, int ns, size_t key = 0) {
         Entry e;
         e.name = name;
         e.kept = kept;
         e.implied = implied;
-        e.foreign = foreign;
-        e.formatting = kept && !foreign && kFormatting.count(name);
-        e.special = kept && (foreign ? kIntegration.count(name) : kSpecial.count(name));
-        e.boundary = kept && (foreign ? kIntegration.count(name) : kScopeBoundary.count(name));
+        e.ns = ns;
+        e.foreign = ns != kHtml;
+        e.formatting = kept && !e.foreign && kFormatting.count(name);
+        e.special = kept && (e.foreign ? isIntegration(e) : kSpecial.count(name) != 0);
+        e.boundary = kept && (e.foreign ? isIntegration(e) : kScopeBoundary.count(name) != 0);
         e.key = key;
         const size_t idx = m_stack.size();
         m_positions[name].push_back(idx);
@@ -547,6 +565,32 @@ private:
         return std::min(stop, n);
     }
 
+    // Whether the parser reads tags in one of its table modes: a table is open
+    // and no cell or caption in it.
+    bool inTableMode() const {
+        const size_t table = lastKeptIndex("table");
+        if (table == npos)
+            return false;
+        const size_t cell = later(later(lastKeptIndex("td"), lastKeptIndex("th")), lastKeptIndex("caption"));
+        return cell == npos || cell < table;
+    }
+
+    // A CDATA section at `i`. The parser (as installed) aborts on one that is
+    // read as a table's text, inside an integration point such as an SVG
+    // "desc" of a table not yet in a cell: the measure fails on it, and the
+    // copy writes every CDATA section as the escaped text it stands for.
+    size_t cdata(size_t i) {
+        const char* found = std::strstr(s + i + 9, "]]>");
+        const size_t end = found ? std::min(static_cast<size_t>(found - s), n) : n;
+        if (m_out) {
+            xml_escape_into(*m_out, s + i + 9, end - (i + 9), false);
+        } else if (end > i + 9 && lastKeptIndex("table") != npos) {
+            m_measure.parserSafe = false;
+            note();
+        }
+        return std::min(end + 3, n);
+    }
+
     size_t comment(size_t i) {
         size_t k = i + 4;
         if (k < n && s[k] == '>')
@@ -573,8 +617,22 @@ private:
         if (c == '!') {
             if (i + 3 < n && s[i + 2] == '-' && s[i + 3] == '-')
                 return comment(i);
-            if (inForeign() && std::strncmp(s + i, "<![CDATA[", 9) == 0)
-                return through(i, i + 9, "]]>");
+            // The parser reads CDATA sections inside SVG and MathML elements,
+            // integration points included; elsewhere they are comments, and the
+            // copy leaves them out in case the parser sees it otherwise.
+            const Entry* top = topKept();
+            if (std::strncmp(s + i, "<![CDATA[", 9) == 0) {
+                if (top && top->foreign)
+                    return cdata(i);
+                if (lastKeptIndex("table") != npos && !m_out) {
+                    m_measure.parserSafe = false;
+                    note();
+                }
+                if (m_out) {
+                    const char* close = std::strchr(s + i + 2, '>');
+                    return close ? std::min(static_cast<size_t>(close - s) + 1, n) : n;
+                }
+            }
             return through(i, i + 2, ">");
         }
         if (c == '?')
@@ -650,17 +708,47 @@ private:
         // Past the budget the copy ends here; the measure stops.
         if (keep && !addElement())
             return;
+        if (foreign && kModeNames.count(name)) {
+            if (!m_out) {
+                m_measure.parserSafe = false;
+                note();
+            } else if (!t.selfClosing) {
+                push(name, false, false, topKept()->ns);
+            }
+            return;
+        }
+        // SVG and MathML moved out of a table (not in a cell): the parser (as
+        // installed) aborts on some of it; the copy leaves their tags out.
+        if (!foreign && (name == "svg" || name == "math") && inTableMode()) {
+            if (!m_out) {
+                m_measure.parserSafe = false;
+                note();
+            } else if (!t.selfClosing) {
+                push(name, false, false, kHtml);
+                return;
+            } else {
+                return;
+            }
+        }
         const bool isVoid = !foreign && kVoid.count(name);
         const bool foreignElement = foreign || name == "svg" || name == "math";
+        const int ns = foreign ? topKept()->ns : name == "svg" ? kSvg : name == "math" ? kMath : kHtml;
+        // Inside annotation-xml the parser's reading depends on its encoding
+        // attribute: no raw text is assumed there (the scan then errs deep).
+        const Entry* context = topKept();
+        const bool certainHtml = !(context && context->ns == kMath && context->name == "annotation-xml");
         if (isVoid || (t.selfClosing && foreignElement)) {
             if (keep)
                 putStart(t, t.selfClosing);
             return;
         }
         if (t.selfClosing) {
-            // HTML keeps "<x/>" open; the copy gives it the XHTML meaning.
+            // HTML keeps "<x/>" open; the copy gives it the XHTML meaning, room allowing.
             if (m_out) {
-                if (keep) {
+                const bool formatting = !foreignElement && kFormatting.count(name);
+                if (keep && depth() + implied + 1 <= HtmlGuard::kMaxDepth - 1 &&
+                    (!formatting || formattingCount() + 1 <= HtmlGuard::kMaxFormatting)) {
+                    addImplied(name);
                     putStart(t, false);
                     put("</" + name + ">");
                 }
@@ -669,18 +757,18 @@ private:
             error();
         }
 
-        const bool raw = !foreignElement && kRawText.count(name);
+        const bool raw = !foreignElement && certainHtml && kRawText.count(name);
         if (m_out && keep) {
             // Room for the element and the parents the parser adds for it;
             // raw text cannot nest further, so it may take the last level.
             const int room = HtmlGuard::kMaxDepth - (raw ? 0 : 1);
             const bool isFormatting = !foreignElement && kFormatting.count(name);
             keep = depth() + implied + 1 <= room &&
-                   (!isFormatting || formatting() + 1 <= HtmlGuard::kMaxFormatting);
+                   (!isFormatting || formattingCount() + 1 <= HtmlGuard::kMaxFormatting);
         }
         if (!keep) {
             // Content stays, the tags go; the end tag must find its entry.
-            push(name, false, false, foreignElement);
+            push(name, false, false, ns);
             if (raw) {
                 m_rawEnd = name;
                 m_rawDropped = true;
@@ -689,14 +777,15 @@ private:
         }
         addImplied(name);
         putStart(t, false);
-        push(name, true, false, foreignElement, kFormatting.count(name) ? std::hash<std::string>()(std::string(s + t.begin, t.end - t.begin)) : 0);
+        push(name, true, false, ns,
+             !foreignElement && kFormatting.count(name) ? std::hash<std::string>()(std::string(s + t.begin, t.end - t.begin)) : 0);
         if (foreignElement && name == "style" && !styleSheet(t.end, rawEnd(t.end, name))) {
             // An SVG style element's text is a sheet too; the copy drops all of it.
             m_rawEnd = name;
             m_rawDropped = true;
             return;
         }
-        if (!foreignElement) {
+        if (!foreignElement && certainHtml) {
             if (raw) {
                 m_rawEnd = name;
                 m_rawDropped = false;
@@ -733,25 +822,30 @@ private:
         if (name == "option" && topKeptIn(kOption))
             popTop(true);
         const size_t table = lastKeptIndex("table");
-        if (table == npos)
+        if (table == npos || !kTablePart.count(name))
             return 0;
-        if (name == "td" || name == "th") {
-            const size_t cell = later(lastKeptIndex("td"), lastKeptIndex("th"));
-            if (cell != npos && cell > table)
-                popTo(cell, true);
+        // A table part ends the caption or cell it comes in, then everything
+        // back to the part of the table it belongs in (rows in a row group,
+        // cells in a row); what was moved out of the table in between, such
+        // as formatting elements, is closed too.
+        const size_t caption = lastKeptIndex("caption");
+        if (caption != npos && caption > table)
+            popTo(caption, true);
+        const size_t cell = later(lastKeptIndex("td"), lastKeptIndex("th"));
+        if (cell != npos && cell > table)
+            popTo(cell, true);
+        const size_t group = later(later(lastKeptIndex("tbody"), lastKeptIndex("thead")), lastKeptIndex("tfoot"));
+        size_t context = table;
+        if (name == "tr")
+            context = later(context, group);
+        else if (name == "td" || name == "th")
+            context = later(later(context, group), lastKeptIndex("tr"));
+        while (m_stack.size() > context + 1)
+            popTop(true);
+        if (name == "td" || name == "th")
             return topKeptIn(kRow) ? 0 : topKeptIn(kRowGroup) ? 1 : 2;
-        }
-        if (name == "tr") {
-            const size_t row = lastKeptIndex("tr");
-            if (row != npos && row > table)
-                popTo(row, true);
+        if (name == "tr")
             return topKeptIn(kRowGroup) ? 0 : 1;
-        }
-        if (kRowGroup.count(name)) {
-            const size_t group = later(later(lastKeptIndex("tbody"), lastKeptIndex("thead")), lastKeptIndex("tfoot"));
-            if (group != npos && group > table)
-                popTo(group, true);
-        }
         return 0;
     }
 
@@ -763,10 +857,10 @@ private:
             if (topKeptIn(kRow))
                 return;
             if (!topKeptIn(kRowGroup))
-                push("tbody", true, true, false);
-            push("tr", true, true, false);
+                push("tbody", true, true, kHtml);
+            push("tr", true, true, kHtml);
         } else if (name == "tr" && !topKeptIn(kRowGroup)) {
-            push("tbody", true, true, false);
+            push("tbody", true, true, kHtml);
         }
     }
 
@@ -825,7 +919,14 @@ private:
 
     // Measure: the parser's rules for end tags, rounded towards deeper trees.
     void measureEnd(const std::string& name) {
-        const size_t idx = lastKeptIndex(name);
+        const size_t idx = lastKeptIndex(name, true);
+        // Inside a frameset the parser ignores every end tag but the
+        // frameset's (and most start tags, which the scan takes anyway).
+        const size_t frameset = lastKeptIndex("frameset");
+        if (name != "frameset" && frameset != npos && (idx == npos || idx < frameset)) {
+            error();
+            return;
+        }
         if (idx == npos) {
             error();
             if (kFormatting.count(name))

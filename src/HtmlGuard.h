@@ -53,10 +53,13 @@ public:
         // The page's own style sheets (and style attributes), as CssGuard measures them.
         bool stylesSound = true;
         long long styleCost = 0;  // per element
+        // Nothing of what the parser (as installed) aborts on: CDATA sections
+        // and SVG or MathML read in its table modes.
+        bool parserSafe = true;
         bool within() const {
             return depth <= kMaxDepth && formatting <= kMaxFormatting && attributes <= kMaxAttributes &&
                    errorCost <= kMaxErrorCost && nodes <= kMaxNodes && bytes <= kMaxBytes && stylesSound &&
-                   elements * styleCost <= CssGuard::kMaxPageCost;
+                   elements * styleCost <= CssGuard::kMaxPageCost && parserSafe;
         }
     };
 

@@ -7,6 +7,7 @@
 #include <gumbo.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -208,4 +209,50 @@ TEST(HtmlGuard, NestingBeyondTheLimitLaysOutQuickly) {
     EXPECT_NE(view.paintedText().find("deep text"), std::string::npos);
     EXPECT_NE(log.find("showing a bounded copy"), std::string::npos) << log;
     EXPECT_LT(seconds, 10.0);
+}
+
+TEST(HtmlGuard, PagesTheInstalledParserAbortsOnAreRewritten) {
+    // The HTML parser (gumbo 0.10, built with its assertions) aborts the
+    // program on these; they were found by mutating pages. The first is valid
+    // XHTML: a CDATA section in an SVG description inside a table.
+    const char* const cases[] = {
+        "<html><body><table><svg xmlns=\"http://www.w3.org/2000/svg\"><desc><![CDATA[a < b]]> text</desc></svg>"
+        "</table></body></html>",
+        "<table><math><mi><![CDATA[x]]>t",
+        "<table><svg><select><desc><select><table>",
+        "<table><caption><svg><td><desc><select></select></desc></td></svg></caption></table>",
+        "<svg><mi><style><table><svg><foreignObject><![CDATA[x<y>]]></font>t",
+        "<table><![CDATA[x<col><caption><svg><td><desc><select>",
+    };
+    for (const char* html : cases) {
+        SCOPED_TRACE(html);
+        EXPECT_FALSE(HtmlGuard::measure(html).within());
+        std::string out;
+        ASSERT_TRUE(HtmlGuard::bound(html, out));
+        EXPECT_TRUE(HtmlGuard::measure(out).within());
+        EXPECT_EXIT(
+            {
+                GumboOutput* parsed = gumbo_parse(out.c_str());
+                gumbo_destroy_output(&kGumboDefaultOptions, parsed);
+                std::exit(0);
+            },
+            testing::ExitedWithCode(0), "");
+    }
+    // Through the view, the valid page lays out with its text.
+    EXPECT_EXIT(
+        {
+            test::TestView view;
+            view.load_string(cases[0], tf::String("./"));
+            std::exit(view.paintedText().find("text") != std::string::npos ? 0 : 1);
+        },
+        testing::ExitedWithCode(0), "");
+}
+
+TEST(HtmlGuard, CdataKeepsItsTextInTheCopy) {
+    // In a cell the drawing stays; its CDATA section becomes the text it stands for.
+    std::string out;
+    ASSERT_TRUE(HtmlGuard::bound("<table><tr><td><svg><desc><![CDATA[a < b & c]]></desc></svg></td></tr></table>", out));
+    EXPECT_NE(out.find("<svg><desc>"), std::string::npos) << out;
+    EXPECT_NE(out.find("a &lt; b &amp; c"), std::string::npos) << out;
+    EXPECT_EQ(out.find("CDATA"), std::string::npos) << out;
 }

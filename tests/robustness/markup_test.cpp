@@ -1,0 +1,154 @@
+// Random markup from a fixed-seed generator: tag soup of the elements whose
+// rules make an HTML parser nest, close, move and reopen (tables, lists,
+// formatting, SVG and MathML with their integration points, select, raw text,
+// frameset, CDATA). Whatever goes to the engine - the page itself or the
+// page guard's bounded copy - must stay within the guard's limits as the
+// engine's own parser builds it, and must not make that parser abort.
+
+#include <gtest/gtest.h>
+
+#include <gumbo.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "src/HtmlGuard.h"
+
+using tf::HtmlGuard;
+
+namespace {
+
+constexpr uint64_t kSeed = 0x7A65D1E5ull;
+constexpr int kPages = 300;
+constexpr int kTokens = 2000;
+
+class Rng {
+public:
+    explicit Rng(uint64_t seed) : m_state(seed) {}
+    uint64_t next() {
+        uint64_t z = (m_state += 0x9E3779B97F4A7C15ull);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+        return z ^ (z >> 31);
+    }
+    size_t below(size_t n) { return static_cast<size_t>(next() % n); }
+
+private:
+    uint64_t m_state;
+};
+
+// Vocabularies: everything, then the groups whose rules interact most.
+const std::vector<std::vector<const char*>> kVocabularies = {
+    {"div", "span", "p", "b", "i", "a", "em", "font", "nobr", "table", "tbody", "tr", "td", "th", "caption",
+     "colgroup", "col", "li", "ul", "dd", "svg", "math", "foreignObject", "desc", "mi", "g", "select", "option",
+     "script", "style", "title", "textarea", "noscript", "br", "img", "body", "html", "h1", "button", "form",
+     "template", "object", "image", "pre", "frameset", "frame", "x-y", "annotation-xml"},
+    {"b", "i", "a", "font", "nobr", "p", "div", "table", "td", "tr", "li", "em", "u", "s"},
+    {"svg", "math", "foreignObject", "desc", "mi", "mo", "g", "div", "p", "span", "title", "style",
+     "annotation-xml", "table", "font", "b"},
+    {"table", "tbody", "tr", "td", "th", "caption", "colgroup", "col", "div", "select", "option", "form", "input",
+     "template", "p", "b", "svg", "desc"},
+};
+
+std::string soup(Rng& rng) {
+    const std::vector<const char*>& names = kVocabularies[rng.below(kVocabularies.size())];
+    std::string s;
+    for (int k = 0; k < kTokens; ++k) {
+        const size_t r = rng.below(100);
+        const std::string name = names[rng.below(names.size())];
+        if (r < 40)
+            s += "<" + name + (rng.below(5) == 0 ? " id=\"x" + std::to_string(rng.below(4)) + "\"" : "") + ">";
+        else if (r < 70)
+            s += "</" + name + ">";
+        else if (r < 77)
+            s += "<" + name + "/>";
+        else if (r < 88)
+            s += "t ";
+        else if (r < 91)
+            s += "<!-- c -->";
+        else if (r < 95)
+            s += "<![CDATA[x<y>]]>";
+        else if (r < 96)
+            s += "<!-- --!>";
+        else
+            s += "&amp;";
+    }
+    return s;
+}
+
+struct Parsed {
+    int depth = 0;
+    unsigned errors = 0;
+};
+
+Parsed parse(const std::string& html) {
+    Parsed p;
+    GumboOutput* out = gumbo_parse_with_options(&kGumboDefaultOptions, html.c_str(), std::strlen(html.c_str()));
+    std::vector<std::pair<const GumboNode*, int>> stack{{out->root, 1}};
+    while (!stack.empty()) {
+        auto [node, depth] = stack.back();
+        stack.pop_back();
+        p.depth = std::max(p.depth, depth);
+        if (node->type != GUMBO_NODE_ELEMENT)
+            continue;
+        const GumboVector& children = node->v.element.children;
+        for (unsigned i = 0; i < children.length; ++i)
+            stack.emplace_back(static_cast<const GumboNode*>(children.data[i]), depth + 1);
+    }
+    p.errors = out->errors.length;
+    gumbo_destroy_output(&kGumboDefaultOptions, out);
+    return p;
+}
+
+// What the engine gets for each generated page.
+std::vector<std::string> pagesForTheEngine() {
+    Rng rng(kSeed);
+    std::vector<std::string> pages;
+    for (int k = 0; k < kPages; ++k) {
+        std::string html = soup(rng), out;
+        pages.push_back(HtmlGuard::bound(html, out) ? out : html);
+    }
+    return pages;
+}
+
+} // namespace
+
+TEST(RandomMarkup, TheParserNeverAbortsOnWhatTheEngineGets) {
+    const std::vector<std::string> pages = pagesForTheEngine();
+    // In a child process: the installed parser aborts the program on some markup.
+    EXPECT_EXIT(
+        {
+            for (size_t k = 0; k < pages.size(); ++k) {
+                std::fprintf(stderr, "page %zu\n", k);
+                GumboOutput* out = gumbo_parse(pages[k].c_str());
+                gumbo_destroy_output(&kGumboDefaultOptions, out);
+            }
+            std::exit(0);
+        },
+        testing::ExitedWithCode(0), "");
+}
+
+TEST(RandomMarkup, WhatTheEngineGetsStaysWithinTheLimits) {
+    const std::vector<std::string> pages = pagesForTheEngine();
+    int rewritten = 0;
+    Rng rng(kSeed);
+    for (size_t k = 0; k < pages.size(); ++k) {
+        const std::string original = soup(rng);
+        rewritten += pages[k] != original;
+        SCOPED_TRACE("page " + std::to_string(k));
+        const HtmlGuard::Measure m = HtmlGuard::measure(pages[k]);
+        EXPECT_TRUE(m.within()) << "depth " << m.depth << ", formatting " << m.formatting << ", errors "
+                                << m.errorCost;
+        const Parsed p = parse(pages[k]);
+        EXPECT_LE(p.depth, HtmlGuard::kMaxDepth + 1);
+        EXPECT_LE(static_cast<long>(p.errors) * 10, HtmlGuard::kMaxErrorCost);
+    }
+    // Soup this broken is mostly rewritten; the rest is within the limits as it is.
+    EXPECT_GT(rewritten, kPages / 4);
+}
