@@ -45,7 +45,7 @@ const NameSet kSpecial = {
 const NameSet kScopeBoundary = {"applet", "caption", "html", "table", "td", "th", "marquee", "object", "template"};
 // SVG and MathML elements whose content is HTML again; they are special and bound scopes too.
 const NameSet kSvgIntegration = {"foreignobject", "desc", "title"};
-const NameSet kMathIntegration = {"mi", "mo", "mn", "ms", "mtext", "annotation-xml"};
+const NameSet kMathIntegration = {"mi", "mo", "mn", "ms", "mtext"};
 
 enum Namespace { kHtml = 0, kSvg = 1, kMath = 2 };
 // HTML start tags that end SVG or MathML content.
@@ -68,7 +68,10 @@ const NameSet kTableContent = {"caption", "col",   "colgroup", "tbody",  "td",  
                                "thead",   "tr",    "table",    "style",  "script",   "template",
                                "input",   "form"};
 const NameSet kTableContext = {"table", "tbody", "thead", "tfoot", "tr"};
-const NameSet kSelectContent = {"option", "optgroup", "select", "input", "keygen", "textarea", "script", "template"};
+const NameSet kSelectContent = {"option", "optgroup", "script", "template"};
+const NameSet kSelectEnders = {"select", "input", "keygen", "textarea"};
+// End tags the parser takes inside a select.
+const NameSet kSelectEnds = {"option", "optgroup", "select", "template"};
 const NameSet kHeading = {"h1", "h2", "h3", "h4", "h5", "h6"};
 const NameSet kRowGroup = {"tbody", "thead", "tfoot"};
 const NameSet kRow = {"tr"};
@@ -127,6 +130,7 @@ struct Tag {
         size_t begin, end, valueBegin, valueEnd;
     };
     std::vector<Span> styles;
+    std::string encoding;  // the value of an "encoding" attribute (MathML annotation-xml)
 };
 
 // Reads the tag whose name starts at `i`; false when the text ends inside it
@@ -165,6 +169,7 @@ bool readTag(const char* s, size_t n, size_t i, Tag& tag) {
         while (i < n && !isWs(s[i]) && s[i] != '/' && s[i] != '>' && s[i] != '=')
             ++i;
         const bool style = i - nameBegin == 5 && startsWithNoCase(s, n, nameBegin, "style");
+        const bool encoding = i - nameBegin == 8 && startsWithNoCase(s, n, nameBegin, "encoding");
         size_t valueBegin = i, valueEnd = i;
         while (i < n && isWs(s[i]))
             ++i;
@@ -191,6 +196,8 @@ bool readTag(const char* s, size_t n, size_t i, Tag& tag) {
         }
         if (style)
             tag.styles.push_back({attrBegin, i, valueBegin, valueEnd});
+        else if (encoding)
+            tag.encoding = lowerName(s + valueBegin, valueEnd - valueBegin);
         if (++tag.attributes <= HtmlGuard::kMaxAttributes)
             tag.cut = i;
     }
@@ -251,6 +258,7 @@ private:
         bool implied = false;  // made by the parser, no tag of its own
         bool foreign = false;  // SVG or MathML
         int ns = kHtml;
+        bool integration = false;  // an SVG or MathML element whose content is HTML
         bool formatting = false;
         bool special = false;
         bool boundary = false;
@@ -358,8 +366,17 @@ private:
         return top && top->foreign && !isIntegration(*top);
     }
 
-    static bool isIntegration(const Entry& e) {
-        return (e.ns == kSvg && kSvgIntegration.count(e.name)) || (e.ns == kMath && kMathIntegration.count(e.name));
+    static bool isIntegration(const Entry& e) { return e.integration; }
+
+    // Whether an element of that name and namespace takes HTML content; a
+    // MathML annotation-xml does when its encoding says HTML.
+    static bool integrationPoint(const std::string& name, int ns, const std::string& encoding) {
+        if (ns == kSvg)
+            return kSvgIntegration.count(name) != 0;
+        if (ns == kMath)
+            return kMathIntegration.count(name) ||
+                   (name == "annotation-xml" && (encoding == "text/html" || encoding == "application/xhtml+xml"));
+        return false;
     }
 
     size_t lastIndex(const std::string& name) const {
@@ -397,13 +414,15 @@ private:
 
     bool specialAbove(size_t idx) const { return !m_specials.empty() && m_specials.back() > idx; }
 
-    void push(const std::string& name, bool kept, bool implied, int ns, size_t key = 0) {
+    void push(const std::string& name, bool kept, bool implied, int ns, size_t key = 0,
+              const std::string& encoding = std::string()) {
         Entry e;
         e.name = name;
         e.kept = kept;
         e.implied = implied;
         e.ns = ns;
         e.foreign = ns != kHtml;
+        e.integration = integrationPoint(name, ns, encoding);
         e.formatting = kept && !e.foreign && kFormatting.count(name);
         e.special = kept && (e.foreign ? isIntegration(e) : kSpecial.count(name) != 0);
         e.boundary = kept && (e.foreign ? isIntegration(e) : kScopeBoundary.count(name) != 0);
@@ -697,9 +716,23 @@ private:
                     error();  // ignored by the parser; dropped from the copy
                 return;
             }
-            if (lastKeptIndex("select") != npos && !kSelectContent.count(name))
-                keep = error();
-            else if (topKeptIn(kTableContext) && !kTableContent.count(name))
+            const size_t select = lastKeptIndex("select");
+            if (select != npos) {
+                // A select takes options; a form field or table part ends it
+                // first; anything else the parser ignores, tags and all (raw
+                // text elements included, whose text it then reads as markup).
+                if (kSelectEnders.count(name) || (lastKeptIndex("table") != npos && kTablePart.count(name))) {
+                    error();
+                    popTo(select, true);
+                    if (name == "select")
+                        return;
+                } else if (!kSelectContent.count(name)) {
+                    if (!m_out)
+                        error();
+                    return;
+                }
+            }
+            if (topKeptIn(kTableContext) && !kTableContent.count(name))
                 keep = error();
             if (keep)
                 implied = closeBefore(name);
@@ -733,10 +766,6 @@ private:
         const bool isVoid = !foreign && kVoid.count(name);
         const bool foreignElement = foreign || name == "svg" || name == "math";
         const int ns = foreign ? topKept()->ns : name == "svg" ? kSvg : name == "math" ? kMath : kHtml;
-        // Inside annotation-xml the parser's reading depends on its encoding
-        // attribute: no raw text is assumed there (the scan then errs deep).
-        const Entry* context = topKept();
-        const bool certainHtml = !(context && context->ns == kMath && context->name == "annotation-xml");
         if (isVoid || (t.selfClosing && foreignElement)) {
             if (keep)
                 putStart(t, t.selfClosing);
@@ -757,7 +786,7 @@ private:
             error();
         }
 
-        const bool raw = !foreignElement && certainHtml && kRawText.count(name);
+        const bool raw = !foreignElement && kRawText.count(name);
         if (m_out && keep) {
             // Room for the element and the parents the parser adds for it;
             // raw text cannot nest further, so it may take the last level.
@@ -778,14 +807,15 @@ private:
         addImplied(name);
         putStart(t, false);
         push(name, true, false, ns,
-             !foreignElement && kFormatting.count(name) ? std::hash<std::string>()(std::string(s + t.begin, t.end - t.begin)) : 0);
+             !foreignElement && kFormatting.count(name) ? std::hash<std::string>()(std::string(s + t.begin, t.end - t.begin)) : 0,
+             t.encoding);
         if (foreignElement && name == "style" && !styleSheet(t.end, rawEnd(t.end, name))) {
             // An SVG style element's text is a sheet too; the copy drops all of it.
             m_rawEnd = name;
             m_rawDropped = true;
             return;
         }
-        if (!foreignElement && certainHtml) {
+        if (!foreignElement) {
             if (raw) {
                 m_rawEnd = name;
                 m_rawDropped = false;
@@ -920,6 +950,11 @@ private:
     // Measure: the parser's rules for end tags, rounded towards deeper trees.
     void measureEnd(const std::string& name) {
         const size_t idx = lastKeptIndex(name, true);
+        const size_t select = lastKeptIndex("select");
+        if (select != npos && !kSelectEnds.count(name) && !kTablePart.count(name) && name != "table") {
+            error();  // ignored inside a select
+            return;
+        }
         // Inside a frameset the parser ignores every end tag but the
         // frameset's (and most start tags, which the scan takes anyway).
         const size_t frameset = lastKeptIndex("frameset");

@@ -223,6 +223,9 @@ TEST(HtmlGuard, PagesTheInstalledParserAbortsOnAreRewritten) {
         "<table><caption><svg><td><desc><select></select></desc></td></svg></caption></table>",
         "<svg><mi><style><table><svg><foreignObject><![CDATA[x<y>]]></font>t",
         "<table><![CDATA[x<col><caption><svg><td><desc><select>",
+        "<y>]]><frameset><table>t <svg>t <foreignObject><![CDATA[x<y>]]></frame>t ",
+        "<select/><plaintext><input><table><math>t <mi><![CDATA[x<y>]]>t ",
+        "<math><annotation-xml><style>t <title><table><svg><title><![CDATA[x<y>]]></mi>t ",
     };
     for (const char* html : cases) {
         SCOPED_TRACE(html);

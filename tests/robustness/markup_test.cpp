@@ -25,7 +25,7 @@ using tf::HtmlGuard;
 namespace {
 
 constexpr uint64_t kSeed = 0x7A65D1E5ull;
-constexpr int kPages = 300;
+constexpr int kPages = 400;
 constexpr int kTokens = 2000;
 
 class Rng {
@@ -54,6 +54,11 @@ const std::vector<std::vector<const char*>> kVocabularies = {
      "annotation-xml", "table", "font", "b"},
     {"table", "tbody", "tr", "td", "th", "caption", "colgroup", "col", "div", "select", "option", "form", "input",
      "template", "p", "b", "svg", "desc"},
+    {"template", "isindex", "keygen", "menuitem", "ruby", "rt", "optgroup", "head", "meta", "link", "plaintext",
+     "xmp", "listing", "noembed", "noframes", "iframe", "marquee", "applet", "hr", "dl", "dt", "address", "center",
+     "details", "table", "td", "select", "svg", "math", "mi", "desc", "foreignObject", "frameset", "frame", "body",
+     "html", "a", "b", "nobr", "button", "form", "li", "p", "object", "embed", "textarea", "title", "style",
+     "script", "image", "input", "annotation-xml"},
 };
 
 std::string soup(Rng& rng) {
@@ -62,8 +67,15 @@ std::string soup(Rng& rng) {
     for (int k = 0; k < kTokens; ++k) {
         const size_t r = rng.below(100);
         const std::string name = names[rng.below(names.size())];
-        if (r < 40)
-            s += "<" + name + (rng.below(5) == 0 ? " id=\"x" + std::to_string(rng.below(4)) + "\"" : "") + ">";
+        if (r < 40) {
+            const size_t a = rng.below(8);
+            s += "<" + name +
+                 (a == 0   ? " id=\"x" + std::to_string(rng.below(4)) + "\""
+                  : a == 1 ? std::string(" encoding=\"text/html\"")
+                  : a == 2 ? std::string(" style=\"color:red\"")
+                           : std::string()) +
+                 ">";
+        }
         else if (r < 70)
             s += "</" + name + ">";
         else if (r < 77)
@@ -76,8 +88,10 @@ std::string soup(Rng& rng) {
             s += "<![CDATA[x<y>]]>";
         else if (r < 96)
             s += "<!-- --!>";
+        else if (r < 98)
+            s += "&amp;&#0;&#x110000;";
         else
-            s += "&amp;";
+            s += rng.below(2) ? "<html lang=\"x\">" : "< x";
     }
     return s;
 }
