@@ -1,8 +1,5 @@
 #include "src/HtmlGuard.h"
 
-#include "src/CssGuard.h"
-#include "utility/text.h"
-
 #include <algorithm>
 #include <cstring>
 #include <functional>
@@ -10,6 +7,9 @@
 #include <unordered_set>
 #include <utility>
 #include <vector>
+
+#include "src/CssGuard.h"
+#include "utility/text.h"
 
 namespace tf {
 
@@ -43,11 +43,12 @@ const NameSet kSpecial = {
     "wbr",     "xmp"};
 // Where an element's scope ends (HTML elements).
 const NameSet kScopeBoundary = {"applet", "caption", "html", "table", "td", "th", "marquee", "object", "template"};
-// SVG and MathML elements whose content is HTML again; they are special and bound scopes too.
-const NameSet kSvgIntegration = {"foreignobject", "desc", "title"};
-const NameSet kMathIntegration = {"mi", "mo", "mn", "ms", "mtext"};
 
 enum Namespace { kHtml = 0, kSvg = 1, kMath = 2 };
+// SVG and MathML elements whose content is HTML again (and MathML
+// annotation-xml with an HTML encoding); they are special and bound scopes too.
+const NameSet kSvgIntegration = {"foreignobject", "desc", "title"};
+const NameSet kMathIntegration = {"mi", "mo", "mn", "ms", "mtext"};
 // HTML start tags that end SVG or MathML content.
 const NameSet kBreakout = {"b",    "big",  "blockquote", "body", "br",     "center", "code",   "dd",
                            "div",  "dl",   "dt",         "em",   "embed",  "font",   "h1",     "h2",
