@@ -229,7 +229,7 @@ public:
         size_t i = 0;
         while (i < n && !m_stop) {
             if (m_plaintext) {
-                copy(i, n);
+                copyRaw(i, n);
                 break;
             }
             if (!m_rawEnd.empty()) {
@@ -276,6 +276,20 @@ private:
     void put(const std::string& text) {
         if (m_out)
             m_out->append(text);
+    }
+
+    // Text the scan takes for raw text: in the copy no '<' is left in it, so
+    // nothing in it can become a tag should the parser read it otherwise
+    // (where a tag was dropped or a misnesting misled the scan).
+    void copyRaw(size_t a, size_t b) {
+        if (!m_out)
+            return;
+        for (size_t k = a; k < b; ++k) {
+            if (s[k] == '<')
+                m_out->append("&lt;");
+            else
+                m_out->push_back(s[k]);
+        }
     }
 
     void putStart(const Tag& t, bool keepSlash) {
@@ -556,7 +570,7 @@ private:
         if (keep && m_rawEnd == "style")
             keep = styleSheet(i, end);
         if (keep)
-            copy(i, end);
+            copyRaw(i, end);
         m_rawEnd.clear();
         return end;
     }

@@ -226,6 +226,8 @@ TEST(HtmlGuard, PagesTheInstalledParserAbortsOnAreRewritten) {
         "<y>]]><frameset><table>t <svg>t <foreignObject><![CDATA[x<y>]]></frame>t ",
         "<select/><plaintext><input><table><math>t <mi><![CDATA[x<y>]]>t ",
         "<math><annotation-xml><style>t <title><table><svg><title><![CDATA[x<y>]]></mi>t ",
+        "<svg><desc style=\"color:red\"><mo><g><table encoding=\"text/html\"><desc><mo><svg encoding=\"text/html\">"
+        "<table/></g>t <title><table id=\"x1\"><svg><title><![CDATA[x<y>]]>&amp;",
     };
     for (const char* html : cases) {
         SCOPED_TRACE(html);
@@ -249,6 +251,14 @@ TEST(HtmlGuard, PagesTheInstalledParserAbortsOnAreRewritten) {
             std::exit(view.paintedText().find("text") != std::string::npos ? 0 : 1);
         },
         testing::ExitedWithCode(0), "");
+}
+
+TEST(HtmlGuard, RawTextInTheCopyHoldsNoTags) {
+    // Whatever the scan takes for raw text cannot turn into markup in the copy.
+    std::string out;
+    ASSERT_TRUE(HtmlGuard::bound(repeat("<div>", 200) + "<title>a <b>c</b></title><textarea><div></textarea>", out));
+    EXPECT_NE(out.find("<title>a &lt;b>c&lt;/b></title>"), std::string::npos) << out.substr(out.size() - 120);
+    EXPECT_NE(out.find("<textarea>&lt;div></textarea>"), std::string::npos);
 }
 
 TEST(HtmlGuard, CdataKeepsItsTextInTheCopy) {

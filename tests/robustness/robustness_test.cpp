@@ -522,10 +522,10 @@ void epubVariants(const std::string& file, Rng& rng, const TempDir& dir, bool ho
         tf::file_get_contents(path, bytes);
         out.push_back({"bomb", ".epub", bytes, false});
     }
-    // A package listing one chapter a hundred thousand times.
+    // A package listing one chapter twenty thousand times.
     if (!opf.empty() && !chapters.empty()) {
         std::string items, refs;
-        for (int i = 0; i < kDeepNesting; ++i) {
+        for (int i = 0; i < kDeepNesting / 5; ++i) {
             items += "<item id=\"c" + std::to_string(i) + "\" href=\"" + chapters.front() + "\" media-type=\"application/xhtml+xml\"/>";
             refs += "<itemref idref=\"c" + std::to_string(i) + "\"/>";
         }
