@@ -16,6 +16,7 @@
 #include <string>
 
 #include "HtmlWindow.h"
+#include "PngWriter.h"
 #include "readers/EPUB.h"
 #include "utility/String.h"
 #include "utility/URI.h"
@@ -205,9 +206,13 @@ int main(int argc, char** argv) {
     if (args.isSet("output")) {
         const QImage image = view.renderImage(area);
         const QString out = args.value("output");
-        // Quality 80 is zlib's fast end for PNG: half the time of the default, files no bigger.
-        if (image.isNull() || !image.save(out, "PNG", 80))
-            fail("cannot write " + out.toStdString(), 6);
+        QString why;
+        if (image.isNull())
+            fail("cannot paint the page (" + std::to_string(area.width()) + "x" + std::to_string(area.height()) +
+                     " px is too large)",
+                 6);
+        if (!tf::PngWriter::write(image, out, &why))
+            fail("cannot write " + out.toStdString() + ": " + why.toStdString(), 6);
     }
     // Done: the process ends without taking the laid-out book apart piece by piece.
     std::fflush(g_out);
