@@ -7,6 +7,7 @@
 #include "readers/xhtml/XmlDoc.h"
 #include "src/CssGuard.h"
 #include "src/HtmlGuard.h"
+#include "src/PagePrefix.h"
 #include "utility/File.h"
 #include "utility/log.h"
 #include "utility/text.h"
@@ -35,6 +36,7 @@ void admitStyleSheet(std::string& css, const String& address) {
         TF_LOG(LOG_WARN, "style sheet left out: " << shortify(address.str(), 80));
         css.clear();
     }
+    PagePrefix::noteStyleSheet(css);
 }
 
 } // namespace

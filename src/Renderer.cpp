@@ -5,6 +5,7 @@
 #include "engine-additions/element_factory.h"
 #include "src/CssGuard.h"
 #include "src/HtmlGuard.h"
+#include "src/PagePrefix.h"
 #include "src/master_css.h"
 #include "utility/File.h"
 #include "utility/log.h"
@@ -13,6 +14,9 @@
 namespace tf {
 
 namespace {
+
+// Markup a preview starts from: a screenful of text with its tags, several times over.
+constexpr size_t kPrefixBudget = 16 * 1024;
 
 // What one load on one thread knows about itself. Loads may run on several
 // threads at once, and several views may share a thread (tests), so the state
@@ -202,24 +206,47 @@ void Renderer::load_string(const std::string& html, const String& root) {
     }
 
     on_progress(30);
-    // A page nested or broken beyond what the parser and the engine build in
-    // bounded time and memory is built from a bounded copy.
-    std::string bounded;
-    HtmlGuard::Measure page;
-    const bool rewritten = HtmlGuard::bound(html, bounded, &page);
-    if (rewritten)
-        TF_LOG(LOG_WARN, "page beyond the engine's limits (size, nesting, errors or style; "
-                             << html.size() << " bytes); showing a bounded copy");
-    litehtml::document::ptr doc;
-    {
+    auto build = [this](const std::string& text) {
+        // A page nested or broken beyond what the parser and the engine build in
+        // bounded time and memory is built from a bounded copy.
+        std::string bounded;
+        HtmlGuard::Measure page;
+        const bool rewritten = HtmlGuard::bound(text, bounded, &page);
+        if (rewritten)
+            TF_LOG(LOG_WARN, "page beyond the engine's limits (size, nesting, errors or style; "
+                                 << text.size() << " bytes); showing a bounded copy");
         // Style sheets the page links share one budget with its own.
         CssGuard::PageScope styles(page.elements, page.elements * page.styleCost);
-        doc = litehtml::document::createFromString((rewritten ? bounded : html).c_str(), this, &m_context);
+        return litehtml::document::createFromString((rewritten ? bounded : text).c_str(), this, &m_context);
+    };
+    litehtml::document::ptr doc;
+    const int preview = m_previewHeight.load();
+    if (preview > 0 && html.size() >= 2 * kPrefixBudget && !PagePrefix::looksAhead(html)) {
+        // The top of a long page from a prefix that lays out at least twice
+        // the height looked at; a longer one when it falls short.
+        for (size_t budget = kPrefixBudget; !doc && 2 * budget <= html.size(); budget *= 4) {
+            const size_t end = PagePrefix::cut(html, budget);
+            if (end >= html.size())
+                break;
+            PagePrefix::Watch sheets;
+            litehtml::document::ptr prefix = build(html.substr(0, end));
+            if (!prefix || !sheets.sound())
+                break;
+            prefix->render(client_width());
+            if (prefix->height() >= 2 * preview)
+                doc = prefix;
+        }
     }
-    on_progress(40);
+    if (!doc) {
+        doc = build(html);
+        on_progress(40);
+        if (doc)
+            doc->render(client_width());
+    } else {
+        on_progress(40);
+    }
     int width = 0, height = 0;
     if (doc) {
-        doc->render(client_width());
         width = doc->width();
         height = doc->height();
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -48,6 +49,11 @@ public:
     // Builds and lays out a document from UTF-8 HTML with the given root ("" keeps
     // the current root) and shows it. Empty text changes nothing.
     virtual void load_string(const std::string& html, const String& root);
+    // Only the first `px` pixels of the pages loaded from now on will be
+    // looked at (a page rendered once to a picture): a long page is laid out
+    // from a prefix of its markup that reaches well below them, when cutting
+    // it there changes nothing above. 0 (the default) lays out whole pages.
+    void set_preview_height(int px) { m_previewHeight = px > 0 ? px : 0; }
     // Scroll request to a document height; may come from the loader thread.
     virtual void move2id(int y);
     // Lays the shown document out again at `width` (after a zoom-free resize).
@@ -121,6 +127,7 @@ private:
     String mDocRoot;
     std::unique_ptr<URI> mUri;
     litehtml::position m_drawOrigin;
+    std::atomic<int> m_previewHeight{0};
 };
 
 } // namespace tf

@@ -118,6 +118,9 @@ int main(int argc, char** argv) {
     tf::HtmlWindow view;
     view.setFixedClientSize(QSize(width, height));
     view.setFontSize(fontSize);
+    // Only the visible page is painted: a long chapter need not be laid out to its end.
+    if (!args.isSet("full"))
+        view.set_preview_height(height);
 
     const bool opened = view.load_uri(address);
     std::string format = singleFile ? "html" : "";

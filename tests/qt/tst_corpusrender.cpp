@@ -1,6 +1,7 @@
 // Every sound EPUB and FictionBook of the corpus through the view the way
 // orinel-render shows it: the cover page and every reading-order entry lay
-// out and paint a page that is not blank.
+// out and paint a page that is not blank, and a view that lays out only the
+// top of long pages (as orinel-render does) paints that page pixel for pixel.
 
 #include <QDir>
 #include <QtTest>
@@ -28,6 +29,10 @@ private slots:
         view.setFixedClientSize(QSize(800, 1000));
         const QRect page(0, 0, 800, 1000);
         QVERIFY(view.load_uri(tf::String(file.toStdString())));
+        tf::HtmlWindow top;
+        top.setFixedClientSize(page.size());
+        top.set_preview_height(page.height());
+        QVERIFY(top.load_uri(tf::String(file.toStdString())));
         std::string type;
         tf::pair_list_t spine;
         {
@@ -46,8 +51,31 @@ private slots:
             view.load_uri(tf::String(type + "://" + spine[i].first));
             const QString where = QString("entry %1 (%2)").arg(i + 1).arg(QString::fromStdString(spine[i].first));
             QVERIFY2(view.document() != before, qPrintable(where + " did not load"));
-            QVERIFY2(ink(view.renderImage(page), page) > 50, qPrintable(where + " is blank"));
+            const QImage whole = view.renderImage(page);
+            QVERIFY2(ink(whole, page) > 50, qPrintable(where + " is blank"));
+
+            top.load_uri(tf::String(type + "://" + spine[i].first));
+            QVERIFY2(top.renderImage(page) == whole, qPrintable(where + " differs when only its top is laid out"));
+            QVERIFY(top.documentSize().height() <= view.documentSize().height());
         }
+    }
+
+    void longPageLaidOutFromItsTop() {
+        // A FictionBook's single page is the whole book: far longer than a screen.
+        const QString file = QString::fromStdString(corpus_path("fb2-fb2cng-_Test.fb2"));
+        const QRect page(0, 0, 800, 1000);
+        tf::HtmlWindow whole, top;
+        top.set_preview_height(page.height());
+        for (tf::HtmlWindow* view : {&whole, &top}) {
+            view->setFixedClientSize(page.size());
+            QVERIFY(view->load_uri(tf::String(file.toStdString())));
+            view->load_uri(tf::String("fb2://home"));
+            QVERIFY(view->has_document());
+        }
+        QVERIFY2(top.documentSize().height() * 2 < whole.documentSize().height(),
+                 qPrintable(QString("%1 of %2 px laid out").arg(top.documentSize().height()).arg(whole.documentSize().height())));
+        QVERIFY(top.documentSize().height() >= 2 * page.height());
+        QCOMPARE(top.renderImage(page), whole.renderImage(page));
     }
 };
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdlib>
+#include <fstream>
 #include <string>
 
 // A fresh folder under /tmp, removed with everything in it at the end of scope.
@@ -14,6 +15,12 @@ struct TempDir {
     ~TempDir() {
         if (path != "/tmp")
             std::system(("rm -rf '" + path + "'").c_str());
+    }
+    // Writes `bytes` to the file `name` in the folder; returns its path.
+    std::string write(const std::string& name, const std::string& bytes) const {
+        const std::string file = path + "/" + name;
+        std::ofstream(file, std::ios::binary) << bytes;
+        return file;
     }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;

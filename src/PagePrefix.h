@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace tf {
+
+// When only the top of a long page will be looked at (a page rendered once
+// to a picture), laying out the whole chapter is wasted work: a prefix of the
+// markup that ends after a block and fills the view lays out the same boxes
+// up there. The parser closes what the prefix leaves open.
+//
+// That holds while nothing before the cut depends on what follows it: not
+// inside a table, list or foreign (SVG, MathML) content, no style sheet after
+// the cut, and no style that looks ahead (":last-child" and its kin, boxes
+// placed from their container's bottom, CSS tables). Pages that have any of
+// these are laid out whole.
+class PagePrefix {
+public:
+    // The length of the shortest prefix of `html` that is at least `budget`
+    // bytes long and ends right after the end tag of a block ("</p>",
+    // "</div>", "</section>" ...) where a cut changes nothing before it;
+    // html.size() when there is no such place.
+    static size_t cut(const std::string& html, size_t budget);
+
+    // Whether style text (a sheet, or a page with its style blocks and
+    // attributes) has rules that make a box depend on what follows it.
+    static bool looksAhead(const char* css, size_t size);
+    static bool looksAhead(const std::string& css) { return looksAhead(css.data(), css.size()); }
+
+    // Style sheets the page being built on this thread links are noted here,
+    // so a prefix built before one that looks ahead is known to be unsound.
+    static void noteStyleSheet(const std::string& css);
+    // Starts a page build on this thread; false after a noted sheet that looks ahead.
+    class Watch {
+    public:
+        Watch();
+        ~Watch();
+        Watch(const Watch&) = delete;
+        Watch& operator=(const Watch&) = delete;
+        bool sound() const;
+
+    private:
+        bool m_saved;
+    };
+};
+
+} // namespace tf
