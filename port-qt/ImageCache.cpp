@@ -192,6 +192,22 @@ QImage ImageCache::renderSvg(const QByteArray& svg, const QSize& pixels) {
     return image;
 }
 
+QImage ImageCache::svgOnWhite(const QByteArray& svg, int height, int maxWidth) {
+    QSvgRenderer renderer(svg);
+    if (!renderer.isValid() || height <= 0 || maxWidth <= 0)
+        return QImage();
+    const QSize natural = svgSize(renderer);
+    const int width = static_cast<int>(
+        std::clamp(static_cast<double>(natural.width()) * height / natural.height(), 1.0, double(maxWidth)));
+    QImage image(bounded(QSize(width, height)), QImage::Format_RGB32);
+    if (image.isNull())
+        return image;
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    renderer.render(&painter, QRectF(QPointF(0, 0), QSizeF(image.size())));
+    return image;
+}
+
 QImage ImageCache::scaled(const std::string& key, const QSize& wanted) {
     if (wanted.width() <= 0 || wanted.height() <= 0)
         return QImage();

@@ -61,6 +61,9 @@ public:
     // for bytes that are no picture.
     static QImage decodeRaster(const std::string& bytes, int freeImageFormat);
     static bool looksLikeSvg(const std::string& bytes);
+    // An SVG picture drawn on white, `height` pixels high and no wider than
+    // `maxWidth` (for thumbnails); null when it does not render.
+    static QImage svgOnWhite(const QByteArray& svg, int height, int maxWidth);
 
 private:
     struct Entry {

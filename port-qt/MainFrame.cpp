@@ -30,6 +30,8 @@
 
 #include "AboutDialog.h"
 #include "HtmlWindow.h"
+#include "ImageCache.h"
+#include "PngWriter.h"
 #include "SearchBox.h"
 #include "src/DataHelper.h"
 #include "utility/File.h"
@@ -48,6 +50,23 @@ const char* const MainFrame::kTitle = "Orinel Reader - Beta";
 const char* const MainFrame::kReady = "Orinel Reader - Ready";
 
 namespace {
+
+constexpr int kThumbnailHeight = 120;
+
+// The picture library decodes no SVG: such covers are drawn by Qt's renderer.
+void svgThumbnail(const std::string& svg, int height, const String& path) {
+    const std::string bytes = path.str();
+    const QString file = QFile::decodeName(QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())));
+    if (QFileInfo::exists(file))
+        return;
+    const QImage image = ImageCache::svgOnWhite(QByteArray(svg.data(), static_cast<qsizetype>(svg.size())), height,
+                                                DataHelper::kMaxThumbnailAspect * height);
+    QString why;
+    if (image.isNull())
+        TF_LOG(LOG_WARN, "The cover picture could not be decoded for " << path.str());
+    else if (!PngWriter::write(image, file, &why))
+        TF_LOG(LOG_WARN, "Could not write the thumbnail " << path.str() << ": " << why.toStdString());
+}
 
 struct CommandInfo {
     int id;
@@ -742,8 +761,11 @@ void MainFrame::recordBook(HtmlWindow* view, DataHelper* library, const String& 
     String coverPath;
     if (!directory.empty()) {
         coverPath = String(directory) + File::separator + String("cover.png");
-        library->iconFromData(format, reinterpret_cast<const unsigned char*>(data.data()),
-                              static_cast<int>(data.size()), 120, coverPath);
+        if (ImageCache::looksLikeSvg(data))
+            svgThumbnail(data, kThumbnailHeight, coverPath);
+        else
+            library->iconFromData(format, reinterpret_cast<const unsigned char*>(data.data()),
+                                  static_cast<int>(data.size()), kThumbnailHeight, coverPath);
     }
     library->addNewFile(path, String(title), coverPath);
 }

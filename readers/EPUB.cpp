@@ -782,7 +782,8 @@ std::string EPUB::coverpage(std::string& cover_entry) {
 
     if (type == ".xhtml" || type == ".html" || type == ".htm")
         return coverimg();
-    if (type == ".jpg" || type == ".jpeg" || type == ".png" || type == ".gif")
+    // EPUB 3 covers are often SVG; the view draws those as pictures too.
+    if (type == ".jpg" || type == ".jpeg" || type == ".png" || type == ".gif" || type == ".svg")
         return head + "<body><img style=\"height:500px\" src=\"epub://" + xml_escape(cover_entry) +
                "\" /></body></html>";
 

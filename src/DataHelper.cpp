@@ -43,10 +43,6 @@ const char* const kSelectHome =
 const char* const kCmdPrefix = "cmd://";
 const char* const kPlaceholderCover = "content://cover.png";
 
-// A thumbnail wider than this many times its height shows nothing useful and
-// would cost a large bitmap for a banner-shaped picture.
-const int kMaxThumbnailAspect = 8;
-
 // Paths and titles arrive widened byte by byte, and str() gives the bytes
 // back. A text holding code units above 255 was never bytes: it goes in as
 // UTF-8 rather than with those units replaced.
@@ -246,8 +242,8 @@ bool DataHelper::iconFromData(FREE_IMAGE_FORMAT format, const unsigned char* dat
         return false;
     }
     double scaledWidth = image.width() * (static_cast<double>(height) / image.height());
-    if (scaledWidth > static_cast<double>(kMaxThumbnailAspect) * height)
-        image.setSize(kMaxThumbnailAspect * height, height);
+    if (scaledWidth > static_cast<double>(DataHelper::kMaxThumbnailAspect) * height)
+        image.setSize(DataHelper::kMaxThumbnailAspect * height, height);
     else
         image.setHeight(height);
     if (image.isEmpty()) {

@@ -23,6 +23,9 @@ class DataStore;
 class DataHelper {
 public:
     static const String APPDIR;
+    // A thumbnail wider than this many times its height shows nothing useful and
+    // would cost a large bitmap for a banner-shaped picture.
+    static constexpr int kMaxThumbnailAspect = 8;
 
     // What a followed link of the home page asks for (see readHomeLink).
     enum HomeLink { LINK_NONE, LINK_OPEN, LINK_REMOVE, LINK_REMOVE_ALL };

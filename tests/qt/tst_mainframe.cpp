@@ -77,6 +77,7 @@ private slots:
     void startsWithTheHomePage();
     void toolBarHoldsTheTwelveCommands();
     void opensAnEpubWithItsContentsAndCover();
+    void svgCoverIsShownAndThumbnailed();
     void opensAFictionBookWithItsContents();
     void chapterKeysStepThroughTheReadingOrder();
     void zoomKeysStayWithinLimits();
@@ -170,6 +171,31 @@ void MainFrameTest::opensAnEpubWithItsContentsAndCover() {
     QVERIFY(!thumbnail.isNull());
     QCOMPARE(thumbnail.height(), 120);
     QVERIFY(page.find(cover) != std::string::npos);
+}
+
+void MainFrameTest::svgCoverIsShownAndThumbnailed() {
+    // An EPUB 3 whose cover-image is an SVG file.
+    Session s;
+    const std::string path = book("epub3-se-devils-dictionary.epub");
+    const test::BookFacts facts = test::readBook("epub", path);
+    QVERIFY(s.open(path));
+    QVERIFY(s.view()->has_document());
+    // The picture, in colour, rather than the page of title and author in black.
+    const QImage page = s.view()->renderImage(QRect(0, 0, 400, 500));
+    int coloured = 0;
+    for (int y = 0; y < page.height(); y += 4)
+        for (int x = 0; x < page.width(); x += 4) {
+            const QColor c = page.pixelColor(x, y);
+            coloured += std::abs(c.red() - c.green()) + std::abs(c.green() - c.blue()) > 60;
+        }
+    QVERIFY2(coloured > 100, qPrintable(QString("%1 coloured samples").arg(coloured)));
+
+    const std::string cover = s.frame->getLibrary()->createBookDirectory(facts.title) + "/cover.png";
+    QTRY_VERIFY(QFileInfo::exists(QString::fromStdString(cover)));
+    const QImage thumbnail(QString::fromStdString(cover));
+    QCOMPARE(thumbnail.height(), 120);
+    QVERIFY(thumbnail.width() > 40);
+    QVERIFY(thumbnail.pixelColor(thumbnail.width() / 2, thumbnail.height() / 2) != QColor(Qt::white));
 }
 
 void MainFrameTest::opensAFictionBookWithItsContents() {
