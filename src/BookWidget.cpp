@@ -101,27 +101,21 @@ String BookWidget::openBook(const URI& uri, int type, std::string& out, const St
     }
     if (!m_reader)
         return folder;
-    const bool ok = m_reader->open(path) && m_reader->parse();
+    // A file its reader refuses is no book: it must not be announced or recorded as one.
+    if (!(m_reader->open(path) && m_reader->parse()))
+        return folder;
+    m_bookLoaded = true;
+    note_book_opened();
     switch (type) {
     case URI::RT_EPUB:
-        if (!ok)
-            return folder;
-        m_bookLoaded = true;
-        note_book_opened();
         loadEmbeddedFonts();
         return String("epub://");
     case URI::RT_FB2:
-        m_bookLoaded = true;
-        note_book_opened();
         return String("fb2://");
     default: {
         // HTML and SVG files are their own cover page.
-        if (ok) {
-            std::string coverEntry;
-            out = m_reader->cover_page(coverEntry);
-        }
-        m_bookLoaded = true;
-        note_book_opened();
+        std::string coverEntry;
+        out = m_reader->cover_page(coverEntry);
         return folder;
     }
     }

@@ -133,7 +133,7 @@ TEST(OpenBook, EachBookTypeThroughLoadUri) {
     write_file(dir.path + "/pic.svg", "<svg xmlns='http://www.w3.org/2000/svg'><text>drawing</text></svg>");
     struct Case {
         std::string address;
-        bool epubOpens;
+        bool opens;        // the fake book file opens and parses
         bool opened;       // load_uri's answer and the book flag
         std::string type;  // reader type afterwards
         std::string shown; // text painted afterwards ("" = the page before)
@@ -145,13 +145,17 @@ TEST(OpenBook, EachBookTypeThroughLoadUri) {
         {"/books/bad.epub", false, false, "epub", "before", 0},
         {"/books/tale.fb2", true, true, "fb2", "before", 0},
         {"/books/tale.fb2.zip", true, true, "fb2", "before", 0},
+        // A file its reader refuses is no book, whatever its kind.
+        {"/books/bad.fb2", false, false, "fb2", "before", 0},
+        {dir.path + "/missing.html", true, false, "html", "before", 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.address);
         TestView view;
         view.books["epub"] = epubBook();
-        view.books["epub"].openOk = c.epubOpens;
+        view.books["epub"].openOk = c.opens;
         view.books["fb2"] = fb2Book();
+        view.books["fb2"].parseOk = c.opens;
         view.load_string("<p>before</p>", "./");
         EXPECT_EQ(view.load_uri(tf::String(c.address)), c.opened);
         EXPECT_EQ(view.isBook(), c.opened);
