@@ -80,3 +80,13 @@ for book in "$corpus"/*.epub "$corpus"/*.fb2; do
     "$(awk -v k="$ours_kb" 'BEGIN {print k / 1024}')" "$(awk -v k="$mu_kb" 'BEGIN {print k / 1024}')"
 done
 echo "medians of $runs runs; ratio = mutool / our chapter (above 1: we are faster); MB = peak resident memory"
+
+# What either program costs before there is anything to lay out: a page of one
+# line. On small books this start-up is most of the time.
+cat >"$work/line.xhtml" <<'PAGE'
+<?xml version="1.0" encoding="UTF-8"?>
+<html xmlns="http://www.w3.org/1999/xhtml"><head><title>line</title></head><body><p>One line.</p></body></html>
+PAGE
+read -r floor_ours _ < <(measure "$render" --width 800 --height 1000 --font-size 20 -o "$work/line.png" "$work/line.xhtml")
+read -r floor_mu _ < <(measure mutool draw -q -a -W 800 -H 1000 -S 20 -o "$work/line-mutool.png" "$work/line.xhtml" 1)
+echo "start-up floor (a page of one line): ours $floor_ours ms, mutool $floor_mu ms"
