@@ -192,6 +192,8 @@ void BookWidget::load_string(const std::string& html, const String& root) {
         XmlDoc doc(html);
         if (!doc.root_node())
             TF_LOG(LOG_ERROR, "content is not a valid xhtml file");
+        else
+            note_well_formed(html);
     }
     // The text range goes with the document it points into, at the swap.
     Renderer::load_string(html, root);

@@ -38,7 +38,7 @@ bool among(const std::string& name, std::initializer_list<const char*> names) {
 
 // Elements whose content the parser reads as text up to their end tag.
 bool rawText(const std::string& name) {
-    return among(name, {"script", "style", "textarea", "title", "xmp", "iframe", "noembed", "noframes", "noscript"});
+    return among(name, {"script", "style", "textarea", "title", "xmp", "iframe", "noembed", "noframes"});
 }
 
 // Blocks after whose end tag a cut may fall (FictionBook's own names too).
@@ -53,6 +53,13 @@ bool cutPoint(const std::string& name) {
 // Content whose layout depends on all of it: no cut inside.
 bool wholeOnly(const std::string& name) {
     return among(name, {"table", "ol", "select", "ruby", "template", "svg", "math", "frameset"});
+}
+
+// Formatting elements: a misnested end tag of one further on makes the parser
+// move blocks built before it into a new copy of it.
+bool formatting(const std::string& name) {
+    return among(name, {"a", "b", "big", "code", "em", "font", "i", "nobr", "s", "small", "strike", "strong", "tt",
+                        "u"});
 }
 
 // Finds `what` (lower case) case-insensitively from `at`; npos when absent.
@@ -114,6 +121,7 @@ size_t PagePrefix::cut(const std::string& html, size_t budget) {
     const std::string& s = html;
     int whole = 0;   // open elements that allow no cut inside
     int foreign = 0; // SVG or MathML: no raw text, no cut
+    int open = 0;    // formatting elements not closed yet
     size_t i = 0;
     while (i < s.size()) {
         const size_t lt = s.find('<', i);
@@ -160,12 +168,14 @@ size_t PagePrefix::cut(const std::string& html, size_t budget) {
         i = end;
 
         if (endTag) {
+            if (foreign == 0 && formatting(name))
+                open = open > 0 ? open - 1 : 0;
             if (wholeOnly(name)) {
                 if (name == "svg" || name == "math")
                     foreign = foreign > 0 ? foreign - 1 : 0;
                 whole = whole > 0 ? whole - 1 : 0;
             }
-            if (whole == 0 && foreign == 0 && end >= budget && cutPoint(name)) {
+            if (whole == 0 && foreign == 0 && open == 0 && end >= budget && cutPoint(name)) {
                 // A sheet further on styles what comes before it as well.
                 if (findNoCase(s, end, "<style") != std::string::npos || findNoCase(s, end, "<link") != std::string::npos)
                     return none;
@@ -175,6 +185,8 @@ size_t PagePrefix::cut(const std::string& html, size_t budget) {
         }
         if (selfClosing && foreign > 0)
             continue;
+        if (foreign == 0 && formatting(name))
+            ++open;
         if (wholeOnly(name) && !(selfClosing && (name == "svg" || name == "math"))) {
             ++whole;
             if (name == "svg" || name == "math")

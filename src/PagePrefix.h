@@ -10,8 +10,13 @@ namespace tf {
 // markup that ends after a block and fills the view lays out the same boxes
 // up there. The parser closes what the prefix leaves open.
 //
+// cut() follows the tags as written, which is how the parser nests them when
+// they nest properly (well-formed XML, as EPUB and FictionBook pages are); tag
+// soup is rebuilt by the parser from what follows and must not be cut.
+//
 // That holds while nothing before the cut depends on what follows it: not
-// inside a table, list or foreign (SVG, MathML) content, no style sheet after
+// inside a table, numbered list, foreign (SVG, MathML) content or an open
+// formatting element (the parser may rebuild those), no style sheet after
 // the cut, and no style that looks ahead (":last-child" and its kin, boxes
 // placed from their container's bottom, CSS tables). Pages that have any of
 // these are laid out whole.

@@ -33,6 +33,9 @@ struct LoadState {
 
 thread_local LoadState t_load;
 
+// The page text the view found well-formed XML, for the load_string it calls next.
+thread_local const std::string* t_wellFormedPage = nullptr;
+
 // Installs a fresh load state for one load_uri and restores the outer one.
 class LoadScope {
 public:
@@ -108,6 +111,10 @@ String Renderer::uri_content(const String& address, std::string& out) {
     URI uri(address);
     file_get_contents(uri.m_path.str(), out);
     return uri.parent(File::separator);
+}
+
+void Renderer::note_well_formed(const std::string& html) {
+    t_wellFormedPage = &html;
 }
 
 bool Renderer::is_page_lookup() const {
@@ -220,8 +227,12 @@ void Renderer::load_string(const std::string& html, const String& root) {
         return litehtml::document::createFromString((rewritten ? bounded : text).c_str(), this, &m_context);
     };
     litehtml::document::ptr doc;
+    // Only markup whose tags nest as written is cut: tag soup may be rebuilt
+    // by the parser from what follows.
+    const bool wellFormed = t_wellFormedPage == &html;
+    t_wellFormedPage = nullptr;
     const int preview = m_previewHeight.load();
-    if (preview > 0 && html.size() >= 2 * kPrefixBudget && !PagePrefix::looksAhead(html)) {
+    if (preview > 0 && wellFormed && html.size() >= 2 * kPrefixBudget && !PagePrefix::looksAhead(html)) {
         // The top of a long page from a prefix that lays out at least twice
         // the height looked at; a longer one when it falls short.
         for (size_t budget = kPrefixBudget; !doc && 2 * budget <= html.size(); budget *= 4) {

@@ -52,6 +52,8 @@ TEST(PagePrefix, CutsAfterTheFirstBlockEndPastTheBudget) {
         {"end tags in a script", "<script>var s='" + filler + "</p>';</script><p>x</p><p>y</p>",
          "<script>var s='" + filler + "</p>';</script><p>x</p>"},
         {"end tags in an attribute", "<p title='" + filler + "</p>'>x</p><p>rest</p>", "<p title='" + filler + "</p>'>x</p>"},
+        {"not inside open formatting", "<b><div><p>" + filler + "</p></div></b><p>x</p><p>rest</p>",
+         "<b><div><p>" + filler + "</p></div></b><p>x</p>"},
         {"a sheet further on styles what is before it", a + "<style>p{color:red}</style><p>rest</p>", ""},
         {"a linked sheet further on", a + "<LINK rel=stylesheet href=a.css><p>rest</p>", ""},
         {"no block end past the budget", "<p>" + filler + "<br>rest", ""},
@@ -140,8 +142,9 @@ TEST(PagePrefix, RendererLaysOutWholePagesThatLookAhead) {
     }
 }
 
-TEST(PagePrefix, ShortPagesAndPagesWithoutCutPointsAreWhole) {
-    for (const std::string& body : {paragraphs(20), "<div>" + std::string(200000, 'x') + "<br/>y</div>"}) {
+TEST(PagePrefix, ShortPagesTagSoupAndPagesWithoutCutPointsAreWhole) {
+    for (const std::string& body : {paragraphs(20), "<div>" + std::string(200000, 'x') + "<br/>y</div>",
+                                    paragraphs(3000) + "<br>"}) {
         const std::string html = page("", body);
         TestView whole, top;
         top.width = whole.width = 400;
