@@ -210,6 +210,7 @@ protected:
     void on_document_size(int width, int height) override;
     void on_redraw() override;
     void on_document_changed() override;
+    void on_build_start() override;
 
 private:
     // Runs `fn` on the window thread: now when called there, else queued.

@@ -685,8 +685,12 @@ constexpr size_t kMaxStyleSheets = 64;
 } // namespace
 
 void HtmlWindow::load_string(const std::string& html, const String& root) {
-    t_styleSheets.clear();
     BookWidget::load_string(html, root);
+    t_styleSheets.clear();
+}
+
+void HtmlWindow::on_build_start() {
+    // Each build reads the page's sheets afresh.
     t_styleSheets.clear();
 }
 

@@ -214,6 +214,7 @@ void Renderer::load_string(const std::string& html, const String& root) {
 
     on_progress(30);
     auto build = [this](const std::string& text) {
+        on_build_start();
         // A page nested or broken beyond what the parser and the engine build in
         // bounded time and memory is built from a bounded copy.
         std::string bounded;

@@ -100,6 +100,9 @@ protected:
     // Called with the document lock held whenever the shown document is
     // replaced or laid out again: boxes taken from it are stale now.
     virtual void on_document_changed() {}
+    // A document is about to be built from markup on this thread (a page may
+    // be built more than once when only its top is laid out).
+    virtual void on_build_start() {}
 
     // Destroys the shown document. The most derived view calls it in its
     // destructor: the engine frees its fonts through the view's delete_font.

@@ -134,6 +134,32 @@ private slots:
         QCOMPARE(inked, words);
     }
 
+    void previewBuiltAgainKeepsThePageSheets() {
+        // The page starts with a hidden part, so the first prefix lays out too
+        // short and the top is built again from a longer one, sheets and all.
+        TempDir dir;
+        writeFile(dir.path + "/red.css", "p { color: rgb(220, 0, 0) }");
+        writeFile(dir.path + "/book.css", "@import \"red.css\";");
+        std::string hidden, shown;
+        for (int i = 0; i < 500; ++i)
+            hidden += "<p>hidden words " + std::to_string(i) + " of the opening</p>";
+        for (int i = 0; i < 6000; ++i)
+            shown += "<p>shown paragraph " + std::to_string(i) + "</p>";
+        const std::string html = "<html><head><link rel='stylesheet' href='book.css'/></head><body>"
+                                 "<div style='display:none'>" + hidden + "</div>" + shown + "</body></html>";
+        const QRect area(0, 0, 600, 400);
+        tf::HtmlWindow whole, top;
+        top.set_preview_height(area.height());
+        for (tf::HtmlWindow* view : {&whole, &top}) {
+            view->setFixedClientSize(area.size());
+            loadPage(*view, dir, html);
+        }
+        QVERIFY2(top.documentSize().height() * 2 < whole.documentSize().height(), qPrintable(QString("%1 of %2 px laid out").arg(top.documentSize().height()).arg(whole.documentSize().height())));
+        const QImage page = top.renderImage(area);
+        QVERIFY(countColor(page, area, QColor(220, 0, 0), 80) > 50);
+        QCOMPARE(page, whole.renderImage(area));
+    }
+
     void markedRunShowsTheHighlight() {
         TempDir dir;
         tf::HtmlWindow view;
