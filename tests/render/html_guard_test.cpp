@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "ParsedPage.h"
 #include "TestView.h"
 #include "corpus.h"
 #include "readers/EPUBReader.h"
@@ -34,33 +35,6 @@ std::string repeat(const std::string& piece, int times) {
 std::string page(const std::string& body) {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<html><head><title>t</title></head><body>" + body +
            "</body></html>";
-}
-
-// How the engine's parser builds a page: its deepest element and its errors.
-struct Parsed {
-    int depth = 0;
-    unsigned errors = 0;
-    long nodes = 0;
-};
-
-Parsed parse(const std::string& html) {
-    Parsed p;
-    GumboOutput* out = gumbo_parse_with_options(&kGumboDefaultOptions, html.c_str(), std::strlen(html.c_str()));
-    std::vector<std::pair<const GumboNode*, int>> stack{{out->root, 1}};
-    while (!stack.empty()) {
-        auto [node, depth] = stack.back();
-        stack.pop_back();
-        ++p.nodes;
-        p.depth = std::max(p.depth, depth);
-        if (node->type != GUMBO_NODE_ELEMENT)
-            continue;
-        const GumboVector& children = node->v.element.children;
-        for (unsigned i = 0; i < children.length; ++i)
-            stack.emplace_back(static_cast<const GumboNode*>(children.data[i]), depth + 1);
-    }
-    p.errors = out->errors.length;
-    gumbo_destroy_output(&kGumboDefaultOptions, out);
-    return p;
 }
 
 } // namespace
@@ -168,7 +142,7 @@ TEST(HtmlGuard, HostilePagesAreBoundedAsTheParserSeesThem) {
             EXPECT_NE(out.find(c.kept), std::string::npos);
         }
         // The parser the engine uses agrees.
-        const Parsed p = parse(out);
+        const ParsedPage p = parsePage(out);
         EXPECT_LE(p.depth, HtmlGuard::kMaxDepth + 1);
         EXPECT_LE(static_cast<long>(p.errors) * 10, HtmlGuard::kMaxErrorCost);
         EXPECT_LE(p.nodes, HtmlGuard::kMaxNodes);

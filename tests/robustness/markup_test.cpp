@@ -18,6 +18,8 @@
 #include <utility>
 #include <vector>
 
+#include "ParsedPage.h"
+#include "Rng.h"
 #include "src/HtmlGuard.h"
 #include "src/PagePrefix.h"
 
@@ -28,21 +30,6 @@ namespace {
 constexpr uint64_t kSeed = 0x7A65D1E5ull;
 constexpr int kPages = 400;
 constexpr int kTokens = 2000;
-
-class Rng {
-public:
-    explicit Rng(uint64_t seed) : m_state(seed) {}
-    uint64_t next() {
-        uint64_t z = (m_state += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        return z ^ (z >> 31);
-    }
-    size_t below(size_t n) { return static_cast<size_t>(next() % n); }
-
-private:
-    uint64_t m_state;
-};
 
 // Vocabularies: everything, then the groups whose rules interact most.
 const std::vector<std::vector<const char*>> kVocabularies = {
@@ -97,30 +84,6 @@ std::string soup(Rng& rng) {
     return s;
 }
 
-struct Parsed {
-    int depth = 0;
-    unsigned errors = 0;
-};
-
-Parsed parse(const std::string& html) {
-    Parsed p;
-    GumboOutput* out = gumbo_parse_with_options(&kGumboDefaultOptions, html.c_str(), std::strlen(html.c_str()));
-    std::vector<std::pair<const GumboNode*, int>> stack{{out->root, 1}};
-    while (!stack.empty()) {
-        auto [node, depth] = stack.back();
-        stack.pop_back();
-        p.depth = std::max(p.depth, depth);
-        if (node->type != GUMBO_NODE_ELEMENT)
-            continue;
-        const GumboVector& children = node->v.element.children;
-        for (unsigned i = 0; i < children.length; ++i)
-            stack.emplace_back(static_cast<const GumboNode*>(children.data[i]), depth + 1);
-    }
-    p.errors = out->errors.length;
-    gumbo_destroy_output(&kGumboDefaultOptions, out);
-    return p;
-}
-
 // What the engine gets for each generated page (made once for both tests).
 const std::vector<std::string>& pagesForTheEngine() {
     static const std::vector<std::string> pages = [] {
@@ -163,7 +126,7 @@ TEST(RandomMarkup, WhatTheEngineGetsStaysWithinTheLimits) {
         const HtmlGuard::Measure m = HtmlGuard::measure(pages[k]);
         EXPECT_TRUE(m.within()) << "depth " << m.depth << ", formatting " << m.formatting << ", errors "
                                 << m.errorCost;
-        const Parsed p = parse(pages[k]);
+        const ParsedPage p = parsePage(pages[k]);
         EXPECT_LE(p.depth, HtmlGuard::kMaxDepth + 1);
         EXPECT_LE(static_cast<long>(p.errors) * 10, HtmlGuard::kMaxErrorCost);
     }
