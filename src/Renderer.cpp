@@ -194,6 +194,10 @@ bool Renderer::load_uri(const String& address) {
 }
 
 void Renderer::load_string(const std::string& html, const String& root) {
+    // Only markup whose tags nest as written may be cut for a preview: tag
+    // soup may be rebuilt by the parser from what follows.
+    const bool wellFormed = t_wellFormedPage == &html;
+    t_wellFormedPage = nullptr;
     TF_LOG(LOG_INFO, "str=" << html.size() << ", mDocRoot=" << root.str());
     if (html.empty())
         return;
@@ -228,10 +232,6 @@ void Renderer::load_string(const std::string& html, const String& root) {
         return litehtml::document::createFromString((rewritten ? bounded : text).c_str(), this, &m_context);
     };
     litehtml::document::ptr doc;
-    // Only markup whose tags nest as written is cut: tag soup may be rebuilt
-    // by the parser from what follows.
-    const bool wellFormed = t_wellFormedPage == &html;
-    t_wellFormedPage = nullptr;
     const int preview = m_previewHeight.load();
     if (preview > 0 && wellFormed && html.size() >= 2 * kPrefixBudget && !PagePrefix::looksAhead(html)) {
         // The top of a long page from a prefix that lays out at least twice
