@@ -3,9 +3,12 @@
 #include <QBuffer>
 #include <QImageReader>
 #include <QPainter>
+#include <QRegularExpression>
 #include <QSvgRenderer>
+#include <QXmlStreamReader>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -26,6 +29,56 @@ QSize svgSize(QSvgRenderer& renderer) {
     if (box.width() > 0 && box.height() > 0)
         return box.toSize().expandedTo(QSize(1, 1));
     return QSize(300, 150);
+}
+
+// The size the root element of an SVG declares, in whole pixels: width and
+// height in pixels, or else a view box. Reading it costs next to nothing,
+// where the renderer parses the whole picture (decoding the pictures inside
+// it) only to tell the size. False for anything else (other units,
+// percentages, no root), which the renderer is left to work out.
+bool declaredSvgSize(const QByteArray& svg, QSize& size) {
+    QXmlStreamReader xml(svg);
+    while (!xml.atEnd() && xml.readNext() != QXmlStreamReader::StartElement) {
+    }
+    if (xml.tokenType() != QXmlStreamReader::StartElement || xml.name() != QLatin1String("svg"))
+        return false;
+    const QXmlStreamAttributes attributes = xml.attributes();
+    auto pixels = [&attributes](const char* name, double& out) {
+        QString value = attributes.value(QLatin1String(name)).toString().trimmed();
+        if (value.endsWith(QLatin1String("px")))
+            value.chop(2);
+        bool ok = false;
+        out = value.toDouble(&ok);
+        return ok && out > 0;
+    };
+    const bool hasWidth = attributes.hasAttribute(QLatin1String("width"));
+    const bool hasHeight = attributes.hasAttribute(QLatin1String("height"));
+    double w = 0, h = 0;
+    if (hasWidth || hasHeight) {
+        // The renderer drops the fraction of a declared size and rounds a view box.
+        if (!pixels("width", w) || !pixels("height", h))
+            return false;
+        w = std::floor(w);
+        h = std::floor(h);
+        if (w < 1 || h < 1)
+            return false;
+    } else {
+        const QStringList box = attributes.value(QLatin1String("viewBox"))
+                                    .toString()
+                                    .split(QRegularExpression(QStringLiteral("[\\s,]+")), Qt::SkipEmptyParts);
+        bool okW = false, okH = false;
+        if (box.size() != 4)
+            return false;
+        w = box[2].toDouble(&okW);
+        h = box[3].toDouble(&okH);
+        if (!okW || !okH || w <= 0 || h <= 0)
+            return false;
+    }
+    // Beyond any real picture (and beyond an int): left to the renderer.
+    if (w > 1e7 || h > 1e7)
+        return false;
+    size = QSize(qRound(w), qRound(h));
+    return !size.isEmpty();
 }
 
 // `pixels` shrunk (keeping its proportions) so that no side exceeds the limit.
@@ -152,12 +205,17 @@ void ImageCache::decode(const std::string& key) {
 
 bool ImageCache::insertSvg(const std::string& key, const QByteArray& svg) {
     auto entry = std::make_shared<Entry>();
-    QSvgRenderer renderer(svg);
-    if (renderer.isValid()) {
+    // A picture that declares its size is parsed once, when it is drawn.
+    if (declaredSvgSize(svg, entry->size)) {
         entry->svg = svg;
-        entry->size = svgSize(renderer);
     } else {
-        entry->failed = true;
+        QSvgRenderer renderer(svg);
+        if (renderer.isValid()) {
+            entry->svg = svg;
+            entry->size = svgSize(renderer);
+        } else {
+            entry->failed = true;
+        }
     }
     const bool ok = !entry->failed;
     std::lock_guard<std::mutex> lock(m_mutex);

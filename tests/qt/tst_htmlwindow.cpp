@@ -10,6 +10,7 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QSvgRenderer>
 #include <QtTest>
 
 #include "Connector.h"
@@ -207,6 +208,41 @@ private slots:
         const QImage page = view.renderImage(QRect(0, 0, 600, 400));
         QVERIFY(countColor(page, box.adjusted(2, 2, -2, -2), Qt::red, 30) == (box.width() - 4) * (box.height() - 4));
         QCOMPARE(countColor(page, QRect(box.right() + 3, box.top(), 20, box.height()), Qt::red, 60), 0);
+    }
+
+    void svgPictureTakesTheSizeItDeclares_data() {
+        QTest::addColumn<QString>("root");
+        QTest::newRow("pixels") << "width='40' height='20'";
+        QTest::newRow("px units and fractions") << "width='40.6px' height=' 19.4 '";
+        QTest::newRow("view box only") << "viewBox='0 0 64,32'";
+        QTest::newRow("view box fractions") << "viewBox='0 0 64.6 31.5'";
+        QTest::newRow("size before view box") << "width='30' height='90' viewBox='0 0 10 10'";
+        QTest::newRow("other units") << "width='2cm' height='1in'";
+        QTest::newRow("percentages") << "width='100%' height='50%' viewBox='0 0 80 40'";
+        QTest::newRow("width only") << "width='70' viewBox='0 0 20 10'";
+        QTest::newRow("nothing") << "";
+        QTest::newRow("absurd size") << "width='1e12' height='1e12' viewBox='0 0 8 8'";
+    }
+
+    void svgPictureTakesTheSizeItDeclares() {
+        // Whether the size is read from the root element or worked out by the
+        // renderer, the box is what the renderer itself would say.
+        QFETCH(QString, root);
+        const QByteArray svg = "<?xml version='1.0'?><svg xmlns='http://www.w3.org/2000/svg' " + root.toUtf8() +
+                               "><rect x='0' y='0' width='5' height='5' fill='red'/></svg>";
+        QSvgRenderer renderer(svg);
+        QVERIFY(renderer.isValid());
+        QSize expected = renderer.defaultSize();
+        if (expected.isEmpty())
+            expected = renderer.viewBoxF().size().toSize();
+        if (expected.isEmpty())
+            expected = QSize(300, 150);
+        TempDir dir;
+        writeFile(dir.path + "/pic.svg", svg.toStdString());
+        tf::HtmlWindow view;
+        view.setFixedClientSize(QSize(600, 400));
+        loadPage(view, dir, "<html><body><img id='p' src='pic.svg'/></body></html>");
+        QCOMPARE(boxOf(view, "p").size(), expected);
     }
 
     void pictureDrawnLargeAfterSmallKeepsItsDetail() {
