@@ -70,7 +70,8 @@ void deflateBand(const QImage& image, Band& band, bool final) {
             z.avail_out = static_cast<uInt>(room);
             rc = deflate(&z, flush);
             used += room - z.avail_out;
-            if (rc == Z_STREAM_ERROR) {
+            // Finishing with room left and no end: zlib cannot go on; stop rather than spin.
+            if (rc == Z_STREAM_ERROR || (flush == Z_FINISH && rc == Z_BUF_ERROR && z.avail_out > 0)) {
                 ok = false;
                 break;
             }
