@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "Repeat.h"
 #include "TempDir.h"
 #include "TestView.h"
 #include "corpus.h"
@@ -19,13 +20,6 @@ using tf::CssGuard;
 using tf::HtmlGuard;
 
 namespace {
-
-std::string repeat(const std::string& piece, int times) {
-    std::string out;
-    for (int i = 0; i < times; ++i)
-        out += piece;
-    return out;
-}
 
 bool admitted(const std::string& css) {
     testing::internal::CaptureStderr();

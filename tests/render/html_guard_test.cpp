@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "ParsedPage.h"
+#include "Repeat.h"
 #include "TestView.h"
 #include "corpus.h"
 #include "readers/EPUBReader.h"
@@ -23,14 +24,6 @@
 using tf::HtmlGuard;
 
 namespace {
-
-std::string repeat(const std::string& piece, int times) {
-    std::string out;
-    out.reserve(piece.size() * static_cast<size_t>(times));
-    for (int i = 0; i < times; ++i)
-        out += piece;
-    return out;
-}
 
 std::string page(const std::string& body) {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<html><head><title>t</title></head><body>" + body +

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "../render/TestView.h"
+#include "Repeat.h"
 #include "Rng.h"
 #include "TempDir.h"
 #include "ZipBuilder.h"
@@ -70,14 +71,6 @@ uint64_t seedFor(const std::string& book) {
     for (unsigned char c : book)
         h = (h ^ c) * 0x100000001B3ull;
     return h;
-}
-
-std::string repeat(const std::string& piece, int times) {
-    std::string out;
-    out.reserve(piece.size() * static_cast<size_t>(times));
-    for (int i = 0; i < times; ++i)
-        out += piece;
-    return out;
 }
 
 std::string lower(std::string s) { return tf::str2lower(std::move(s)); }
