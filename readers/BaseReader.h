@@ -21,6 +21,8 @@ public:
     virtual bool parse() = 0;
     // (entry address, label) in reading order.
     virtual pair_list_t toc() = 0;
+    // The nesting depth of each toc() line, in the same order (0 = top level).
+    virtual std::vector<unsigned> toc_depths() { return std::vector<unsigned>(toc().size(), 0u); }
     // (entry name, companion entry name) per content document.
     virtual pair_list_t spine() = 0;
     virtual name_list_t fonts() { return {}; }

@@ -27,6 +27,14 @@ pair_list_t EPUBReader::toc() {
     return EPUB::toc();
 }
 
+std::vector<unsigned> EPUBReader::toc_depths() {
+    std::vector<unsigned> out;
+    out.reserve(navmap_items.size());
+    for (const type_navmap& nav : navmap_items)
+        out.push_back(nav.depth);
+    return out;
+}
+
 pair_list_t EPUBReader::spine() {
     pair_list_t out;
     out.reserve(spine_ids.size());

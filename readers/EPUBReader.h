@@ -18,6 +18,7 @@ public:
     std::string get_type() override { return "epub"; }
     bool parse() override;
     pair_list_t toc() override;
+    std::vector<unsigned> toc_depths() override;
     pair_list_t spine() override;
     name_list_t fonts() override;
     std::string get_title() override;

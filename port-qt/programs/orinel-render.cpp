@@ -17,7 +17,6 @@
 
 #include "HtmlWindow.h"
 #include "PngWriter.h"
-#include "readers/EPUB.h"
 #include "utility/String.h"
 #include "utility/URI.h"
 
@@ -139,9 +138,7 @@ int main(int argc, char** argv) {
         title = reader->get_title();
         spine = reader->spine();
         toc = reader->toc();
-        if (auto* epub = dynamic_cast<tf::EPUB*>(reader))
-            for (const auto& nav : epub->navmap_items)
-                depths.push_back(nav.depth);
+        depths = reader->toc_depths();
     }
 
     if (args.isSet("info")) {
