@@ -63,7 +63,7 @@ HtmlWindow::HtmlWindow(QWidget* parent)
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     viewport()->setMouseTracking(true);
     QPalette pal = viewport()->palette();
-    pal.setColor(QPalette::Base, Qt::white);
+    pal.setColor(QPalette::Base, m_pageColor);
     viewport()->setPalette(pal);
     setFocusPolicy(Qt::StrongFocus);
     verticalScrollBar()->setSingleStep(kLineStep);
@@ -385,7 +385,7 @@ void HtmlWindow::scrollContentsBy(int dx, int dy) {
 QImage HtmlWindow::paintedImage(const QRect& docRect, qreal dpr) {
     QImage image(docRect.size() * dpr, QImage::Format_RGB32);
     image.setDevicePixelRatio(dpr);
-    image.fill(Qt::white);
+    image.fill(m_pageColor);
     QPainter imagePainter(&image);
     paintDocument(imagePainter, docRect);
     return image;
@@ -445,14 +445,14 @@ void HtmlWindow::paintEvent(QPaintEvent* event) {
                     }
                 }
             } else {
-                painter.fillRect(exposed, Qt::white);
+                painter.fillRect(exposed, m_pageColor);
                 painter.setClipRect(exposed);
                 painter.translate(exposed.topLeft());
                 paintDocument(painter, area);
             }
             painted = true;
         } else {
-            painter.fillRect(exposed, Qt::white);
+            painter.fillRect(exposed, m_pageColor);
         }
     }
     if (!painted)
@@ -476,7 +476,7 @@ QImage HtmlWindow::renderImage(const QRect& documentRect, qreal devicePixelRatio
     if (image.isNull())
         return image;
     image.setDevicePixelRatio(dpr);
-    image.fill(Qt::white);
+    image.fill(m_pageColor);
     QPainter painter(&image);
     paintDocument(painter, documentRect);
     return image;
@@ -831,6 +831,18 @@ void HtmlWindow::close() {
         dropTiles();
     else
         m_tilesStale = true;
+}
+
+// ---- reading style -----------------------------------------------------------------------
+
+void HtmlWindow::setReadingStyle(const ThemeStyle& style) {
+    set_user_style(style.css());
+    m_pageColor = QColor::fromRgb(style.colours().page);
+    QPalette pal = viewport()->palette();
+    pal.setColor(QPalette::Base, m_pageColor);
+    viewport()->setPalette(pal);
+    dropTiles();
+    viewport()->update();
 }
 
 } // namespace tf

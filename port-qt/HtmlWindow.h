@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAbstractScrollArea>
+#include <QColor>
 #include <QImage>
 #include <QPoint>
 #include <QRect>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "src/BookWidget.h"
+#include "src/ThemeStyle.h"
 #include "utility/String.h"
 #include "utility/URI.h"
 
@@ -80,6 +82,11 @@ public:
     // Shows the library's generated home page (laid out on this thread). While
     // it is shown, its links are read with DataHelper::readHomeLink: "Open"
     // loads a book, "Remove" and "Remove All" ask the main window.
+    // The reader's theme and text layout for the pages built from now on, and
+    // the page colour around them (the caller reloads the page shown).
+    void setReadingStyle(const ThemeStyle& style);
+    QColor pageColor() const { return m_pageColor; }
+
     void load_home_page(const std::string& html);
     // The home page is the document on screen.
     bool isHomePageShown() const;
@@ -258,6 +265,7 @@ private:
     std::vector<std::string> picturesIn(const QRect& rect);
 
     Connector* m_frame = nullptr;
+    QColor m_pageColor{Qt::white};
     ContentProvider m_contentProvider;
     std::unique_ptr<ImageCache> m_images;
     std::unique_ptr<EmbeddedFonts> m_fonts;

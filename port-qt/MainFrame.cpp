@@ -46,7 +46,7 @@ static void initOrinelResources() {
 
 namespace tf {
 
-const char* const MainFrame::kTitle = "Orinel Reader - Beta";
+const char* const MainFrame::kTitle = "Orinel Reader";
 const char* const MainFrame::kReady = "Orinel Reader - Ready";
 
 namespace {
@@ -698,7 +698,19 @@ void MainFrame::loadFailed(const String& address) {
         onHomePage();
     }
     const QString name = QFileInfo(QFile::decodeName(QByteArray::fromStdString(address.str()))).fileName();
-    onSetStatus(String(QString("Could not open %1").arg(name).toStdWString()));
+    const QString why = QString::fromStdString(view->openError());
+    const QString text = why.isEmpty() ? QString("Could not open %1").arg(name)
+                                       : QString("Could not open %1: %2").arg(name, why);
+    onSetStatus(String(text.toStdWString()));
+    if (!view->isBookOpen())
+        setWindowTitle(kTitle);
+    // Not modal to the program: a test or a second failure does not wait on it.
+    auto* box = new QMessageBox(QMessageBox::Warning, "Could not open the book",
+                                why.isEmpty() ? text : QString("Could not open %1.\n\n%2").arg(name, why),
+                                QMessageBox::Ok, this);
+    box->setObjectName("openFailedBox");
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
 void MainFrame::onFileLoad() {
@@ -722,6 +734,8 @@ void MainFrame::onFileLoad() {
 
     const std::string title = reader->get_title();
     onSetStatus(String::utf2wide(title.data(), static_cast<int>(title.size())));
+    setWindowTitle(QString::fromUtf8(title.data(), static_cast<qsizetype>(title.size())).simplified() +
+                   QString::fromUtf8(" — ") + kTitle);
 
     // Only a book chosen by the user is recorded. Decoding and scaling its
     // cover takes a while: that runs on the recorder, not on this thread.
@@ -864,6 +878,7 @@ void MainFrame::onFileClose() {
     spineEntries.clear();
     onHomePage();
     chapterCount = 0;
+    setWindowTitle(kTitle);
     onSetStatus(String(kReady));
 }
 

@@ -42,12 +42,23 @@ public:
 
     std::string default_title();
 
+    // Why the last open() or parse() failed, in words for the user; "" when
+    // the reader did not say (the details are in the log either way).
+    const std::string& last_error() const { return m_readError; }
+
     // "epub", "fb2" or "html"; anything else throws std::invalid_argument("incorrect format name").
     static BaseReader* create(const std::string& format);
     static std::unique_ptr<BaseReader> create_smart(const std::string& format);
 
 protected:
+    // Records the reason for last_error(); returns false, for `return set_error(...)`.
+    bool set_error(std::string why) {
+        m_readError = std::move(why);
+        return false;
+    }
+
     std::string filename;
+    std::string m_readError;
 };
 
 } // namespace tf

@@ -11,16 +11,28 @@ EPUBReader::EPUBReader() : EPUB(ZipEntry::ZIP_READ), BaseReader() {}
 EPUBReader::~EPUBReader() = default;
 
 bool EPUBReader::open(std::string path) {
+    m_readError.clear();
     if (!ZipFile::open(path)) {
         TF_LOG(LOG_ERROR, "cannot open epub: " << getLastError());
-        return false;
+        return set_error("The file is not a zip archive.");
     }
     filename = path;
     return true;
 }
 
 bool EPUBReader::parse() {
-    return EPUB::parse();
+    m_readError.clear();
+    if (!EPUB::parse())
+        return set_error("The book has no package document.");
+    // Content under a cipher we cannot undo (DRM) would only show as noise.
+    for (const auto& chapter : spine()) {
+        if (!chapter.first.empty() && obfuscation(chapter.first) == OBF_UNKNOWN) {
+            TF_LOG(LOG_ERROR, "content document encrypted with " << encrypted[chapter.first] << ": '"
+                                                                 << chapter.first << "'");
+            return set_error("The book is encrypted (DRM).");
+        }
+    }
+    return true;
 }
 
 pair_list_t EPUBReader::toc() {

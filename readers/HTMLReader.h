@@ -15,7 +15,8 @@ public:
     bool parse() override { return true; }
     pair_list_t toc() override { return {}; }
     pair_list_t spine() override { return {}; }
-    std::string get_title() override { return "Html document"; }
+    // The document's <title>, else its first heading, else the file's name.
+    std::string get_title() override { return title; }
     // Returns the whole document whatever the name; `out` is left alone.
     std::string get_entry(std::string name, std::string& out) override;
     std::string cover_page(std::string& cover_entry) override;
@@ -25,6 +26,7 @@ public:
 
 private:
     std::string content;
+    std::string title;
 };
 
 } // namespace tf

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <fstream>
 #include <utility>
 
 #include "readers/xhtml/XmlDoc.h"
@@ -57,6 +58,11 @@ const litehtml::tchar_t* BookWidget::get_default_font_name() const {
     return m_fontName.c_str();
 }
 
+std::string BookWidget::openError() const {
+    auto lock = lockReader();
+    return m_openError;
+}
+
 BaseReader* BookWidget::getReader() {
     auto lock = lockReader();
     return m_reader.get();
@@ -93,6 +99,15 @@ String BookWidget::openBook(const URI& uri, int type, std::string& out, const St
         m_reader->close();
         m_reader.reset();
     }
+    m_openError.clear();
+    {
+        const File file{String(path)};
+        if (!file.exist() || file.isDirectory() || !std::ifstream(path, std::ios::binary).good()) {
+            TF_LOG(LOG_ERROR, "cannot read the book file: " << path);
+            m_openError = "The file is missing or cannot be read.";
+            return folder;
+        }
+    }
     try {
         m_reader.reset(createReader(format));
     } catch (const std::exception& e) {
@@ -102,8 +117,18 @@ String BookWidget::openBook(const URI& uri, int type, std::string& out, const St
     if (!m_reader)
         return folder;
     // A file its reader refuses is no book: it must not be announced or recorded as one.
-    if (!(m_reader->open(path) && m_reader->parse()))
+    if (!m_reader->open(path)) {
+        m_openError = m_reader->last_error();
+        if (m_openError.empty())
+            m_openError = type == URI::RT_FB2 ? "The file is not a FictionBook." : "The file cannot be read.";
         return folder;
+    }
+    if (!m_reader->parse()) {
+        m_openError = m_reader->last_error();
+        if (m_openError.empty())
+            m_openError = "The book has no readable body.";
+        return folder;
+    }
     m_bookLoaded = true;
     note_book_opened();
     switch (type) {

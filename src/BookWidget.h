@@ -80,6 +80,8 @@ public:
     // Unmarks and discards the text range.
     virtual void clearTextRange();
 
+    // Why the last book file a load tried to open was refused, in words ("" after a success).
+    std::string openError() const;
     // The open reader (may be null); hold lockReader() while using it.
     BaseReader* getReader();
     std::unique_lock<std::recursive_mutex> lockReader() const;
@@ -130,6 +132,7 @@ private:
 
     mutable std::recursive_mutex m_readerMutex;
     std::unique_ptr<BaseReader> m_reader;
+    std::string m_openError; // under the reader lock
 
     mutable std::mutex m_taskMutex;
     std::string m_task;

@@ -217,7 +217,8 @@ void Renderer::load_string(const std::string& html, const String& root) {
     }
 
     on_progress(30);
-    auto build = [this](const std::string& text) {
+    const std::string userCss = user_style();
+    auto build = [this, &userCss](const std::string& text) {
         on_build_start();
         // A page nested or broken beyond what the parser and the engine build in
         // bounded time and memory is built from a bounded copy.
@@ -229,7 +230,14 @@ void Renderer::load_string(const std::string& html, const String& root) {
                                  << text.size() << " bytes); showing a bounded copy");
         // Style sheets the page links share one budget with its own.
         CssGuard::PageScope styles(page.elements, page.elements * page.styleCost);
-        return litehtml::document::createFromString((rewritten ? bounded : text).c_str(), this, &m_context);
+        // The reader's sheet is ours and small; it has no at-rules, so it needs no document.
+        litehtml::css user;
+        if (!userCss.empty()) {
+            user.parse_stylesheet(userCss.c_str(), "", litehtml::document::ptr(), litehtml::media_query_list::ptr());
+            user.sort_selectors();
+        }
+        return litehtml::document::createFromString((rewritten ? bounded : text).c_str(), this, &m_context,
+                                                    userCss.empty() ? nullptr : &user);
     };
     litehtml::document::ptr doc;
     const int preview = m_previewHeight.load();
@@ -285,6 +293,16 @@ void Renderer::load_string(const std::string& html, const String& root) {
     old.reset();
     on_document_size(width, height);
     on_redraw();
+}
+
+void Renderer::set_user_style(const std::string& css) {
+    std::lock_guard<std::mutex> lock(m_stateMutex);
+    m_userStyle = css;
+}
+
+std::string Renderer::user_style() const {
+    std::lock_guard<std::mutex> lock(m_stateMutex);
+    return m_userStyle;
 }
 
 void Renderer::render(int width) {

@@ -54,6 +54,10 @@ public:
     // from a prefix of its markup that reaches well below them, when cutting
     // it there changes nothing above. 0 (the default) lays out whole pages.
     void set_preview_height(int px) { m_previewHeight = px > 0 ? px : 0; }
+    // A style sheet applied after the book's own to every page built from now
+    // on (the reader's theme and layout); "" for none. Any thread.
+    void set_user_style(const std::string& css);
+    std::string user_style() const;
     // Scroll request to a document height; may come from the loader thread.
     virtual void move2id(int y);
     // Lays the shown document out again at `width` (after a zoom-free resize).
@@ -134,6 +138,7 @@ private:
     std::unique_ptr<URI> mUri;
     litehtml::position m_drawOrigin;
     std::atomic<int> m_previewHeight{0};
+    std::string m_userStyle; // under m_stateMutex
 };
 
 } // namespace tf

@@ -2,7 +2,7 @@
 // it as a PNG, without showing a window (tests, thumbnails, benchmarks).
 //
 //   orinel-render [--width W] [--height H] [--font-size S] [--chapter N | --entry NAME]
-//                 [--full] [--text] [--toc] [--info] -o OUT.png BOOK
+//                 [--full] [--text] [--toc] [--info] [--theme T] [--line-width W] -o OUT.png BOOK
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -79,6 +79,10 @@ int main(int argc, char** argv) {
         {"text", "Print the text of the painted runs, one block per line."},
         {"toc", "Print the contents entries with their depth."},
         {"info", "Print the title, format, spine length and contents length."},
+        {"theme", "Paint as the reader does with this theme: light, sepia or dark (with the reader's default text "
+                  "layout unless --line-width says otherwise).",
+         "THEME"},
+        {"line-width", "The reader's line width: narrow, medium, wide or full.", "WIDTH"},
         {{"o", "output"}, "The PNG file to write.", "OUT.png"},
     });
     args.addPositionalArgument("BOOK", "An EPUB, FictionBook, HTML, XHTML or SVG file.");
@@ -115,6 +119,17 @@ int main(int argc, char** argv) {
         fail("not a book: " + path + " (EPUB, FictionBook, HTML, XHTML or SVG expected)", 3);
 
     tf::HtmlWindow view;
+    if (args.isSet("theme") || args.isSet("line-width")) {
+        tf::ThemeStyle style;
+        if (args.isSet("theme") && !tf::ThemeStyle::themeFromName(args.value("theme").toStdString(), style.theme))
+            fail("--theme wants light, sepia or dark, not \"" + args.value("theme").toStdString() + "\"", 2);
+        if (args.isSet("line-width") &&
+            !tf::ThemeStyle::widthFromName(args.value("line-width").toStdString(), style.lineWidth))
+            fail("--line-width wants narrow, medium, wide or full, not \"" + args.value("line-width").toStdString() +
+                     "\"",
+                 2);
+        view.setReadingStyle(style);
+    }
     view.setFixedClientSize(QSize(width, height));
     view.setFontSize(fontSize);
     // Only the visible page is painted: a long chapter need not be laid out to its end.

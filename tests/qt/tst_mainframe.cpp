@@ -102,7 +102,7 @@ private slots:
 
 void MainFrameTest::startsWithTheHomePage() {
     Session s;
-    QCOMPARE(s.frame->windowTitle(), QString("Orinel Reader - Beta"));
+    QCOMPARE(s.frame->windowTitle(), QString("Orinel Reader"));
     QCOMPARE(s.frame->statusText(), QString("Orinel Reader - Ready"));
     QVERIFY(s.view()->isHomePageShown());
     QVERIFY(s.frame->getLibrary() != nullptr);
