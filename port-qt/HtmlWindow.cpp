@@ -16,6 +16,7 @@
 #include <QThread>
 #include <QTimer>
 #include <QUrl>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <cstdlib>
@@ -843,6 +844,20 @@ void HtmlWindow::setReadingStyle(const ThemeStyle& style) {
     viewport()->setPalette(pal);
     dropTiles();
     viewport()->update();
+}
+
+void HtmlWindow::wheelEvent(QWheelEvent* event) {
+    if (!(event->modifiers() & Qt::ControlModifier)) {
+        QAbstractScrollArea::wheelEvent(event);
+        return;
+    }
+    // Touch pads send fractions of a notch; they add up to whole steps.
+    m_zoomWheel += event->angleDelta().y();
+    const int steps = m_zoomWheel / QWheelEvent::DefaultDeltasPerStep;
+    m_zoomWheel -= steps * QWheelEvent::DefaultDeltasPerStep;
+    if (steps != 0)
+        emit zoomRequested(steps);
+    event->accept();
 }
 
 } // namespace tf

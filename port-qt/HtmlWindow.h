@@ -203,6 +203,8 @@ signals:
     void removeFileRequested(const std::string& path);
     // A home-page "Remove All" link.
     void removeAllRequested();
+    // Ctrl+wheel: whole notches, positive for larger text.
+    void zoomRequested(int steps);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -213,6 +215,7 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
 
     void on_document_size(int width, int height) override;
     void on_redraw() override;
@@ -266,6 +269,7 @@ private:
 
     Connector* m_frame = nullptr;
     QColor m_pageColor{Qt::white};
+    int m_zoomWheel = 0; // Ctrl+wheel turned short of a notch
     ContentProvider m_contentProvider;
     std::unique_ptr<ImageCache> m_images;
     std::unique_ptr<EmbeddedFonts> m_fonts;

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QComboBox>
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -26,13 +27,17 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <cstdlib>
 #include <iostream>
 
 #include "AboutDialog.h"
 #include "HtmlWindow.h"
 #include "ImageCache.h"
 #include "PngWriter.h"
+#include "PreferencesDialog.h"
 #include "SearchBox.h"
+#include "Settings.h"
+#include "ThemePalette.h"
 #include "src/DataHelper.h"
 #include "utility/File.h"
 #include "utility/Image.h"
@@ -90,6 +95,8 @@ const CommandInfo kToolCommands[] = {
     {MainFrame::CMD_ZOOM_IN, &MainFrame::onZoomIn, "Zoom in", "zoom-in", ":/icons/zoom-in.svg"},
     {MainFrame::CMD_ZOOM_OUT, &MainFrame::onZoomOut, "Zoom out", "zoom-out", ":/icons/zoom-out.svg"},
     {MainFrame::CMD_ZOOM_FULL, &MainFrame::onZoomFull, "Full screen", "view-fullscreen", ":/icons/fullscreen.svg"},
+    {MainFrame::CMD_PREFERENCES, &MainFrame::onPreferences, "Preferences", "preferences-system",
+     ":/icons/preferences.svg"},
     {MainFrame::CMD_APP_ABOUT, &MainFrame::onAppAbout, "About", "help-about", ":/icons/about.svg"},
 };
 
@@ -192,6 +199,10 @@ MainFrame::MainFrame(QWidget* parent) : QMainWindow(parent) {
     relayoutTimer->setInterval(40);
     connect(relayoutTimer, &QTimer::timeout, this, &MainFrame::onResizePanel);
     connect(splitBar, &QSplitter::splitterMoved, relayoutTimer, qOverload<>(&QTimer::start));
+    connect(splitBar, &QSplitter::splitterMoved, this, [this] {
+        if (splitBar->sizes().value(0) > 0)
+            panelWidth = splitBar->sizes().value(0);
+    });
 
     connect(contentsList, &QListWidget::itemSelectionChanged, this, &MainFrame::onChapterOpen);
     connect(contentsList, &QListWidget::itemActivated, this, &MainFrame::onChapterOpen);
@@ -202,6 +213,14 @@ MainFrame::MainFrame(QWidget* parent) : QMainWindow(parent) {
     connect(view, &HtmlWindow::progressChanged, this, &MainFrame::onProgress);
     connect(view, &HtmlWindow::removeFileRequested, this, &MainFrame::onDeleteEntry);
     connect(view, &HtmlWindow::removeAllRequested, this, &MainFrame::onDeleteAll);
+    connect(view, &HtmlWindow::zoomRequested, this, [this](int steps) {
+        // One reload for the whole turn of the wheel.
+        bool changed = false;
+        for (int i = 0; i < std::abs(steps) && i < 8; ++i)
+            changed = (steps > 0 ? view->makeFontBigger() : view->makeFontSmaller()) > 0 || changed;
+        if (changed)
+            reloadAtNewSize();
+    });
 
     resize(800, 650);
     if (QScreen* screen = this->screen()) {
@@ -209,9 +228,11 @@ MainFrame::MainFrame(QWidget* parent) : QMainWindow(parent) {
         move(area.center() - rect().center());
     }
     setBarPosition(0);
+    restoreSettings();
 }
 
 MainFrame::~MainFrame() {
+    saveSettings();
     worker.stop();
     recorder.stop();
 }
@@ -226,6 +247,19 @@ void MainFrame::createActions() {
         toolSet->addAction(act);
         actions[command.id] = act;
     }
+    themeChooser = new QComboBox(toolSet);
+    themeChooser->setObjectName("themeChooser");
+    themeChooser->setToolTip("Theme");
+    themeChooser->setFocusPolicy(Qt::NoFocus);
+    themeChooser->addItem("Light", ThemeStyle::THEME_LIGHT);
+    themeChooser->addItem("Sepia", ThemeStyle::THEME_SEPIA);
+    themeChooser->addItem("Dark", ThemeStyle::THEME_DARK);
+    toolSet->addWidget(themeChooser);
+    connect(themeChooser, qOverload<int>(&QComboBox::activated), this, [this](int index) {
+        ThemeStyle style = readingStyle;
+        style.theme = static_cast<ThemeStyle::Theme>(themeChooser->itemData(index).toInt());
+        setReadingStyle(style);
+    });
 }
 
 QAction* MainFrame::action(int id) const {
@@ -362,6 +396,25 @@ void MainFrame::processKey(QKeyEvent& event) {
             return;
         }
         break;
+    case Qt::Key_Equal:
+    case Qt::Key_Plus:
+        if (ctrl) {
+            onZoomIn();
+            return;
+        }
+        break;
+    case Qt::Key_Minus:
+        if (ctrl) {
+            onZoomOut();
+            return;
+        }
+        break;
+    case Qt::Key_0:
+        if (ctrl) {
+            onZoomReset();
+            return;
+        }
+        break;
     default:
         break;
     }
@@ -398,6 +451,13 @@ void MainFrame::onZoomIn() {
 void MainFrame::onZoomOut() {
     if (view->makeFontSmaller() > 0)
         reloadAtNewSize();
+}
+
+void MainFrame::onZoomReset() {
+    if (!view->isBookOpen() || view->get_default_font_size() == HtmlWindow::kDefaultFontSize)
+        return;
+    view->resetFontSize();
+    reloadAtNewSize();
 }
 
 void MainFrame::reloadAtNewSize() {
@@ -491,8 +551,23 @@ void MainFrame::setBarPosition(int percent) {
 }
 
 void MainFrame::onTogglePanel() {
-    setBarPosition(getBarPosition() > 0 ? 0 : 20);
+    showPanel(getBarPosition() == 0);
     onResizePanel();
+}
+
+void MainFrame::showPanel(bool shown) {
+    if (!shown) {
+        if (splitBar->sizes().value(0) > 0)
+            panelWidth = splitBar->sizes().value(0);
+        setBarPosition(0);
+        return;
+    }
+    const int total = splitBar->width();
+    // The width it had when last shown, while it leaves the page most of the window.
+    if (panelWidth > 0 && total > 0 && panelWidth < total * 3 / 4)
+        splitBar->setSizes({panelWidth, total - panelWidth});
+    else
+        setBarPosition(20);
 }
 
 void MainFrame::onResizePanel() {
@@ -537,7 +612,72 @@ void MainFrame::closeEvent(QCloseEvent* event) {
         waitForLoads();
         saveReadingState();
     }
+    saveSettings();
     event->accept();
+}
+
+// ---- reading style and settings --------------------------------------------------------
+
+void MainFrame::restoreSettings() {
+    settings = std::make_unique<Settings>();
+    panelWidth = settings->panelWidth();
+    const QByteArray geometry = settings->windowGeometry();
+    if (!geometry.isEmpty() && !restoreGeometry(geometry))
+        TF_LOG(LOG_WARN, "the remembered window geometry was not usable");
+    const QByteArray state = settings->windowState();
+    if (!state.isEmpty())
+        restoreState(state);
+    if (settings->panelShown())
+        showPanel(true);
+    const ThemeStyle style = settings->readingStyle();
+    readingStyle = style;
+    view->setReadingStyle(style);
+    setPalette(ThemePalette::make(style.theme, QApplication::palette()));
+    themeChooser->setCurrentIndex(themeChooser->findData(style.theme));
+}
+
+void MainFrame::saveSettings() {
+    if (!settings)
+        return;
+    // Full screen is not a place to come back to: the window it left is.
+    if (fullScreen) {
+        const QRect bounds = geometry();
+        setGeometry(savedBounds);
+        settings->setWindow(saveGeometry(), saveState());
+        setGeometry(bounds);
+    } else {
+        settings->setWindow(saveGeometry(), saveState());
+    }
+    const int width = splitBar->sizes().value(0);
+    settings->setPanel(width > 0, width > 0 ? width : panelWidth);
+}
+
+void MainFrame::setReadingStyle(const ThemeStyle& style) {
+    const bool changed = style != readingStyle;
+    readingStyle = style;
+    {
+        const QSignalBlocker blocker(themeChooser);
+        themeChooser->setCurrentIndex(themeChooser->findData(style.theme));
+    }
+    if (settings)
+        settings->setReadingStyle(style);
+    if (!changed)
+        return;
+    TF_LOG(LOG_INFO, "theme " << ThemeStyle::themeName(style.theme) << ", line width "
+                              << ThemeStyle::widthName(style.lineWidth));
+    view->setReadingStyle(style);
+    setPalette(ThemePalette::make(style.theme, QApplication::palette()));
+    // The page shown is built again with the new sheet.
+    if (view->isHomePageShown())
+        onHomePage();
+    else if (view->isBookOpen())
+        reloadAtNewSize();
+}
+
+void MainFrame::onPreferences() {
+    PreferencesDialog dialog(readingStyle, this);
+    if (dialog.exec() == QDialog::Accepted)
+        setReadingStyle(dialog.style());
 }
 
 void MainFrame::dragEnterEvent(QDragEnterEvent* event) {

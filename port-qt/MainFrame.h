@@ -14,9 +14,11 @@
 #include "Connector.h"
 #include "LoadWorker.h"
 #include "readers/BaseReader.h"
+#include "src/ThemeStyle.h"
 #include "utility/String.h"
 
 class QAction;
+class QComboBox;
 class QLabel;
 class QListWidget;
 class QProgressBar;
@@ -29,6 +31,7 @@ namespace tf {
 class DataHelper;
 class HtmlWindow;
 class SearchBox;
+class Settings;
 class URI;
 
 // The reader's one top-level window: tool bar, contents panel beside the
@@ -58,6 +61,7 @@ public:
         CMD_GO_START = 40010,
         CMD_GO_END = 40011,
         CMD_SEARCH = 40012,
+        CMD_PREFERENCES = 40013,
         CMD_APP_ABOUT = 50001,
     };
 
@@ -96,6 +100,20 @@ public:
     void setBarPosition(int percent);
     void onAppAbout();
     void onFileExit();
+    // Back to the default font size (Ctrl+0).
+    void onZoomReset();
+
+    // ---- reading style and remembered settings ---------------------------
+
+    void onPreferences();
+    // Applies a theme and text layout to the view, the window and the page
+    // shown, and remembers it.
+    void setReadingStyle(const ThemeStyle& style);
+    const ThemeStyle& getReadingStyle() const { return readingStyle; }
+    QComboBox* getThemeChooser() const { return themeChooser; }
+    Settings* getSettings() const { return settings.get(); }
+    // Writes the window's geometry and the panel's state to the settings.
+    void saveSettings();
 
     // ---- book workflow ----------------------------------------------------
 
@@ -196,6 +214,9 @@ private:
     void showProgress(int value);
     void restoreStatus();
 
+    void restoreSettings();
+    void showPanel(bool shown);
+
     // The child widgets belong to the window.
     QListWidget* contentsList = nullptr;
     QToolBar* toolSet = nullptr;
@@ -215,6 +236,11 @@ private:
     QRect savedBounds;
     Qt::WindowStates savedState;
     bool fullScreen = false;
+    std::unique_ptr<Settings> settings;
+    ThemeStyle readingStyle;
+    QComboBox* themeChooser = nullptr;
+    // The panel's width in pixels when last shown (0: never).
+    int panelWidth = 0;
 
     std::mutex postedMutex;
     std::vector<std::function<void()>> posted;

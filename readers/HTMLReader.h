@@ -15,8 +15,9 @@ public:
     bool parse() override { return true; }
     pair_list_t toc() override { return {}; }
     pair_list_t spine() override { return {}; }
-    // The document's <title>, else its first heading, else the file's name.
-    std::string get_title() override { return title; }
+    // The document's <title>, else its first heading, else the file's name
+    // ("Html document" before a file is open).
+    std::string get_title() override { return title.empty() ? "Html document" : title; }
     // Returns the whole document whatever the name; `out` is left alone.
     std::string get_entry(std::string name, std::string& out) override;
     std::string cover_page(std::string& cover_entry) override;

@@ -682,3 +682,46 @@ TEST(EpubPackage, ReferenceResolutionAndDump) {
     EXPECT_NE(dump.find("m_title:\tBook\n"), std::string::npos);
     EXPECT_NE(dump.find("id=n2, play=1, label=\"Two\", src=\"OEBPS/ch2.xhtml\"\n"), std::string::npos);
 }
+
+TEST(EpubReader, SaysInWordsWhyABookCannotOpen) {
+    TempDir dir;
+    {
+        EPUBReader reader;
+        testing::internal::CaptureStderr();
+        EXPECT_FALSE(reader.open(dir.write("text.epub", "plain text, no archive")));
+        testing::internal::GetCapturedStderr();
+        EXPECT_EQ(reader.last_error(), "The file is not a zip archive.");
+    }
+    Package noContainer;
+    noContainer.withContainer = false;
+    Package noPackage;
+    noPackage.opfPath = "OEBPS/elsewhere.opf";
+    noPackage.withContainer = false;
+    noPackage.members.push_back({"META-INF/container.xml", container_xml("OEBPS/content.opf")});
+    Package drm;
+    drm.members.push_back({"META-INF/encryption.xml", encryption_xml("http://www.w3.org/2001/04/xmlenc#aes128-cbc",
+                                                                     "OEBPS/ch2.xhtml")});
+    Package fontOnly;
+    fontOnly.members.push_back(
+        {"META-INF/encryption.xml", encryption_xml("http://www.idpf.org/2008/embedding", "OEBPS/f.otf")});
+    struct Case {
+        const char* what;
+        const Package& package;
+        bool opens;
+        const char* reason;
+    } cases[] = {
+        {"no container", noContainer, false, "The book has no package document."},
+        {"package missing", noPackage, false, "The book has no package document."},
+        {"chapter under a cipher", drm, false, "The book is encrypted (DRM)."},
+        {"only a font obfuscated", fontOnly, true, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Book book(c.package);
+        EXPECT_EQ(book.parsed, c.opens) << book.log;
+        EXPECT_EQ(book.reader.last_error(), c.reason);
+        if (!c.opens) {
+            EXPECT_NE(book.log.find("ERROR"), std::string::npos) << book.log;
+        }
+    }
+}

@@ -58,7 +58,8 @@ TEST(HTMLReader, OpenedDocumentIsItsOwnSinglePage) {
     ASSERT_TRUE(reader.open(path));
     EXPECT_TRUE(reader.parse());
     EXPECT_EQ(reader.get_filename(), path);
-    EXPECT_EQ(reader.get_title(), "Html document");
+    // Neither a title nor a heading: the file's name.
+    EXPECT_EQ(reader.get_title(), "page.html");
 
     std::string out = "keep";
     EXPECT_EQ(reader.get_entry("anything", out), page);
@@ -91,6 +92,37 @@ TEST(HTMLReader, DefaultPagesAndTitle) {
     const std::string path = write_file(tmp.path + "/a.htm", "<p>x</p>");
     ASSERT_TRUE(reader.open(path));
     EXPECT_EQ(reader.default_title(), "untitled_" + std::to_string(path.size()));
+}
+
+TEST(HTMLReader, TitleFromTitleElementThenFirstHeadingThenFileName) {
+    TempDir tmp;
+    struct Case {
+        const char* markup;
+        const char* title;
+    } cases[] = {
+        {"<html><head><title> The\n  Raven </title></head><body><h1>Heading</h1></body></html>", "The Raven"},
+        {"<html><head><title>  </title></head><body><p>x</p><h2>Second <i>level</i></h2><h1>One</h1></body></html>",
+         "Second level"},
+        {"<?xml version='1.0'?><html xmlns='http://www.w3.org/1999/xhtml'><body><div><h3>Deep &amp; late</h3></div>"
+         "</body></html>",
+         "Deep & late"},
+        {"<p>No title at all</p>", "book file.html"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.markup);
+        tf::HTMLReader reader;
+        ASSERT_TRUE(reader.open(write_file(tmp.path + "/book file.html", c.markup)));
+        EXPECT_EQ(reader.get_title(), c.title);
+        EXPECT_EQ(reader.last_error(), "");
+    }
+    // A failed open says why in words.
+    tf::HTMLReader reader;
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(reader.open(tmp.path + "/missing.html"));
+    EXPECT_EQ(reader.last_error(), "The file is missing.");
+    EXPECT_FALSE(reader.open(write_file(tmp.path + "/empty.html", "")));
+    EXPECT_EQ(reader.last_error(), "The file is empty or cannot be read.");
+    testing::internal::GetCapturedStderr();
 }
 
 TEST(HTMLReader, MissingOrEmptyFileFailsWithLogLine) {
