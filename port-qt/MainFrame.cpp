@@ -13,7 +13,6 @@
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QListWidget>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QProgressBar>
@@ -31,6 +30,7 @@
 #include <iostream>
 
 #include "AboutDialog.h"
+#include "ContentsTree.h"
 #include "HtmlWindow.h"
 #include "ImageCache.h"
 #include "PngWriter.h"
@@ -175,17 +175,12 @@ MainFrame::MainFrame(QWidget* parent) : QMainWindow(parent) {
     splitBar = new QSplitter(Qt::Horizontal, this);
     splitBar->setObjectName("splitBar");
     splitBar->setChildrenCollapsible(true);
-    contentsList = new QListWidget(splitBar);
-    contentsList->setObjectName("contentsList");
-    contentsList->setUniformItemSizes(true);
-    // Long labels end in an ellipsis (the whole label is the line's tool tip).
-    contentsList->setTextElideMode(Qt::ElideRight);
-    contentsList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    contentsTree = new ContentsTree(splitBar);
     view = new HtmlWindow(splitBar);
     view->setObjectName("view");
     view->set_frame(this);
     view->setContentProvider([this](const URI* address) { return getContent(address); });
-    splitBar->addWidget(contentsList);
+    splitBar->addWidget(contentsTree);
     splitBar->addWidget(view);
     splitBar->setStretchFactor(0, 0);
     splitBar->setStretchFactor(1, 1);
@@ -204,8 +199,8 @@ MainFrame::MainFrame(QWidget* parent) : QMainWindow(parent) {
             panelWidth = splitBar->sizes().value(0);
     });
 
-    connect(contentsList, &QListWidget::itemSelectionChanged, this, &MainFrame::onChapterOpen);
-    connect(contentsList, &QListWidget::itemActivated, this, &MainFrame::onChapterOpen);
+    connect(contentsTree, &ContentsTree::lineChosen, this, &MainFrame::onChapterOpen);
+    contentsTree->watch(view);
     connect(searchBox, &SearchBox::Enter, this, &MainFrame::doSearch);
 
     connect(view, &HtmlWindow::loadRequested, this, [this](const String& address) { loadURI(address); });
@@ -556,6 +551,7 @@ void MainFrame::onTogglePanel() {
 }
 
 void MainFrame::showPanel(bool shown) {
+    panelPending = false;
     if (!shown) {
         if (splitBar->sizes().value(0) > 0)
             panelWidth = splitBar->sizes().value(0);
@@ -601,6 +597,15 @@ void MainFrame::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     // Without a window manager a window may never become active.
     QTimer::singleShot(0, this, &MainFrame::onActivate);
+    // The panel's width in pixels needs the window's final width.
+    if (panelPending)
+        QTimer::singleShot(0, this, [this] {
+            if (!panelPending)
+                return;
+            panelPending = false;
+            showPanel(true);
+            onResizePanel();
+        });
 }
 
 void MainFrame::closeEvent(QCloseEvent* event) {
@@ -627,8 +632,7 @@ void MainFrame::restoreSettings() {
     const QByteArray state = settings->windowState();
     if (!state.isEmpty())
         restoreState(state);
-    if (settings->panelShown())
-        showPanel(true);
+    panelPending = settings->panelShown();
     const ThemeStyle style = settings->readingStyle();
     readingStyle = style;
     view->setReadingStyle(style);
@@ -649,7 +653,7 @@ void MainFrame::saveSettings() {
         settings->setWindow(saveGeometry(), saveState());
     }
     const int width = splitBar->sizes().value(0);
-    settings->setPanel(width > 0, width > 0 ? width : panelWidth);
+    settings->setPanel(width > 0 || panelPending, width > 0 ? width : panelWidth);
 }
 
 void MainFrame::setReadingStyle(const ThemeStyle& style) {
@@ -862,15 +866,7 @@ void MainFrame::onFileLoad() {
     spineEntries = reader->spine();
     chapterCount = static_cast<int>(spineEntries.size());
 
-    {
-        const QSignalBlocker blocker(contentsList);
-        contentsList->clear();
-        for (const auto& entry : tocEntries) {
-            const QString label = QString::fromUtf8(entry.second.data(), static_cast<int>(entry.second.size()));
-            auto* item = new QListWidgetItem(label, contentsList);
-            item->setToolTip(label);
-        }
-    }
+    contentsTree->setBook(tocEntries, reader->toc_depths(), spineEntries);
 
     const std::string title = reader->get_title();
     onSetStatus(String::utf2wide(title.data(), static_cast<int>(title.size())));
@@ -957,7 +953,7 @@ void MainFrame::showProgress(int value) {
 }
 
 void MainFrame::onChapterOpen() {
-    const int index = contentsList->currentRow();
+    const int index = contentsTree->currentLine();
     if (index >= 0)
         tocIndex = index;
     if (chapterCount == 0 && tocIndex <= 0)
@@ -1023,9 +1019,7 @@ void MainFrame::onFileClose() {
 }
 
 void MainFrame::clearPanel() {
-    const QSignalBlocker blocker(contentsList);
-    while (contentsList->count() > 0)
-        delete contentsList->takeItem(contentsList->count() - 1);
+    contentsTree->clear();
 }
 
 void MainFrame::postToWindow(std::function<void()> fn) {

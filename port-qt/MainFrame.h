@@ -20,7 +20,6 @@
 class QAction;
 class QComboBox;
 class QLabel;
-class QListWidget;
 class QProgressBar;
 class QSplitter;
 class QTimer;
@@ -28,6 +27,7 @@ class QToolBar;
 
 namespace tf {
 
+class ContentsTree;
 class DataHelper;
 class HtmlWindow;
 class SearchBox;
@@ -153,7 +153,7 @@ public:
     void setFileChooser(FileChooser chooser);
 
     HtmlWindow* getView() const { return view; }
-    QListWidget* getContentsList() const { return contentsList; }
+    ContentsTree* getContentsTree() const { return contentsTree; }
     QProgressBar* getProgressBar() const { return progressBar; }
     SearchBox* getSearchBox() const { return searchBox; }
     QSplitter* getSplitBar() const { return splitBar; }
@@ -218,7 +218,7 @@ private:
     void showPanel(bool shown);
 
     // The child widgets belong to the window.
-    QListWidget* contentsList = nullptr;
+    ContentsTree* contentsTree = nullptr;
     QToolBar* toolSet = nullptr;
     QProgressBar* progressBar = nullptr;
     SearchBox* searchBox = nullptr;
@@ -241,6 +241,8 @@ private:
     QComboBox* themeChooser = nullptr;
     // The panel's width in pixels when last shown (0: never).
     int panelWidth = 0;
+    // The panel was shown when the window was last closed: shown again once laid out.
+    bool panelPending = false;
 
     std::mutex postedMutex;
     std::vector<std::function<void()>> posted;

@@ -121,12 +121,15 @@ String BookWidget::openBook(const URI& uri, int type, std::string& out, const St
         m_openError = m_reader->last_error();
         if (m_openError.empty())
             m_openError = type == URI::RT_FB2 ? "The file is not a FictionBook." : "The file cannot be read.";
+        m_reader->close();
         return folder;
     }
     if (!m_reader->parse()) {
         m_openError = m_reader->last_error();
         if (m_openError.empty())
             m_openError = "The book has no readable body.";
+        // An archive that opened but holds no book must not pass for an open book.
+        m_reader->close();
         return folder;
     }
     m_bookLoaded = true;

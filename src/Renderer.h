@@ -92,6 +92,9 @@ public:
     litehtml::document::ptr document() const;
     bool has_document() const;
 
+    // Elements whose "id" equals `id` in the shown document: the document height of the first, or -1.
+    int find_anchor(const std::string& id) const;
+
     // The address shown ("" before the first load through load_uri).
     String current_address() const;
     // A copy of the address shown; false (out untouched) before the first load.
@@ -121,8 +124,6 @@ protected:
     // The lookup in progress opened a book file; load_uri reports it.
     void note_book_opened();
 
-    // Elements whose "id" equals `id`: the document height of the first, or -1.
-    int find_anchor(const std::string& id) const;
 
     litehtml::document::ptr m_html;
     litehtml::context m_context;

@@ -6,7 +6,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QListWidget>
+#include "ContentsTree.h"
 #include <QDebug>
 #include <QTest>
 
@@ -60,9 +60,11 @@ inline BookFacts readBook(const std::string& format, const std::string& path) {
 // A main window over its own empty library, shown and activated.
 class Session {
 public:
-    Session() {
+    // The settings live in `configHome` ("": a fresh folder of the session's own).
+    explicit Session(const std::string& configHome = std::string()) {
         // The library lives in $XDG_DATA_HOME; each session gets a fresh one.
         setenv("XDG_DATA_HOME", dir.path.c_str(), 1);
+        setenv("XDG_CONFIG_HOME", (configHome.empty() ? dir.path + "/config" : configHome).c_str(), 1);
         frame = std::make_unique<tf::MainFrame>();
         frame->setQuestionHandler([this](const QString& title, const QString& text) {
             questions.push_back(title + "|" + text);

@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QBuffer>
 #include <QClipboard>
+#include <QComboBox>
 #include <QImage>
 #include <QLabel>
 #include <QMimeData>
@@ -40,8 +41,8 @@ std::string book(const char* name) {
 // The label of every line of the contents panel.
 std::vector<std::string> panelLines(tf::MainFrame& frame) {
     std::vector<std::string> lines;
-    for (int i = 0; i < frame.getContentsList()->count(); ++i)
-        lines.push_back(frame.getContentsList()->item(i)->text().toStdString());
+    for (int i = 0; i < frame.getContentsTree()->count(); ++i)
+        lines.push_back(frame.getContentsTree()->label(i).toStdString());
     return lines;
 }
 
@@ -121,10 +122,12 @@ void MainFrameTest::startsWithTheHomePage() {
 
 void MainFrameTest::toolBarHoldsTheTwelveCommands() {
     Session s;
-    const int expected[] = {40001, 40002, 40003, 40004, 40005, 40010, 40011, 40012, 40007, 40008, 40009, 50001};
+    // The twelve, Preferences before About, and the theme chooser last.
+    const int expected[] = {40001, 40002, 40003, 40004, 40005, 40010, 40011, 40012, 40007, 40008, 40009, 40013, 50001};
     const QList<QAction*> actions = s.frame->getToolSet()->actions();
-    QCOMPARE(actions.size(), 12);
-    for (int i = 0; i < 12; ++i) {
+    QCOMPARE(actions.size(), 14);
+    QCOMPARE(s.frame->getToolSet()->widgetForAction(actions[13]), static_cast<QWidget*>(s.frame->getThemeChooser()));
+    for (int i = 0; i < 13; ++i) {
         QCOMPARE(actions[i]->data().toInt(), expected[i]);
         QVERIFY(actions[i]->isEnabled());
         QVERIFY(!actions[i]->icon().isNull());
@@ -149,7 +152,7 @@ void MainFrameTest::opensAnEpubWithItsContentsAndCover() {
     QVERIFY(!facts.toc.empty());
 
     // Some lines of an earlier book are still in the panel: they go.
-    s.frame->getContentsList()->addItem("left over");
+    s.frame->getContentsTree()->setBook({{"x", "left over"}}, {0}, {});
     QVERIFY(s.open(path));
 
     std::vector<std::string> labels;
@@ -205,12 +208,12 @@ void MainFrameTest::opensAFictionBookWithItsContents() {
     // The whole body is one entry.
     QCOMPARE(facts.toc.size(), size_t(1));
     QVERIFY(s.open(path));
-    QCOMPARE(s.frame->getContentsList()->count(), 1);
-    QCOMPARE(s.frame->getContentsList()->item(0)->text(), QString::fromUtf8(facts.toc[0].second.c_str()));
+    QCOMPARE(s.frame->getContentsTree()->count(), 1);
+    QCOMPARE(s.frame->getContentsTree()->label(0), QString::fromUtf8(facts.toc[0].second.c_str()));
     QCOMPARE(s.frame->getChapterCount(), 1);
 
     // The contents line opens the body through the reader's own address form.
-    s.frame->getContentsList()->setCurrentRow(0);
+    s.frame->getContentsTree()->setCurrentLine(0);
     QVERIFY(s.waitAddress(tf::String("fb2://" + facts.toc[0].first)));
 
     // A keyword beyond ASCII reaches the view as UTF-8, whatever its case.
@@ -293,7 +296,7 @@ void MainFrameTest::contentsLineOpensItsTarget() {
     QVERIFY(s.open(path));
 
     for (int row : {3, 0, 4}) {
-        s.frame->getContentsList()->setCurrentRow(row);
+        s.frame->getContentsTree()->setCurrentLine(row);
         tf::URI target(test::epubAddress(facts.toc[static_cast<size_t>(row)].first));
         QVERIFY2(waitFor([&] {
                      tf::URI shown(s.view()->current_address());
@@ -324,7 +327,7 @@ void MainFrameTest::closeSavesAndReopenRestores() {
     QVERIFY(s.view()->isHomePageShown());
     QVERIFY(!s.view()->isBookOpen());
     QCOMPARE(s.frame->statusText(), QString("Orinel Reader - Ready"));
-    QCOMPARE(s.frame->getContentsList()->count(), 0);
+    QCOMPARE(s.frame->getContentsTree()->count(), 0);
     QCOMPARE(s.frame->getChapterCount(), 0);
     QCOMPARE(s.view()->get_default_font_size(), 20);
     // Closing again does nothing.
@@ -344,7 +347,7 @@ void MainFrameTest::closeSavesAndReopenRestores() {
         return s.settled() && s.view()->current_address() == chapter && s.view()->scrollPosition() == 1200;
     }));
     QCOMPARE(s.view()->get_default_font_size(), 24);
-    QCOMPARE(s.frame->getContentsList()->count(), static_cast<int>(facts.toc.size()));
+    QCOMPARE(s.frame->getContentsTree()->count(), static_cast<int>(facts.toc.size()));
     QCOMPARE(s.frame->statusText(), QString::fromUtf8(facts.title.c_str()));
 
     // And once more through the dialog's path: the same place again.
@@ -414,7 +417,7 @@ void MainFrameTest::openingAnotherBookSavesTheFirst() {
     });
     s.frame->action(tf::MainFrame::CMD_FILE_OPEN)->trigger();
     QVERIFY(s.waitLoaded(second));
-    QCOMPARE(s.frame->getContentsList()->count(), static_cast<int>(test::readBook("epub", second).toc.size()));
+    QCOMPARE(s.frame->getContentsTree()->count(), static_cast<int>(test::readBook("epub", second).toc.size()));
 
     tf::String saved;
     int position = 0, zoom = 0;
@@ -608,7 +611,7 @@ void MainFrameTest::togglePanelOpensAndCollapses() {
     const int narrowWidth = s.view()->client_width();
     key(s.view(), Qt::Key_T, Qt::ControlModifier);
     QCOMPARE(s.frame->getBarPosition(), 20);
-    QVERIFY(s.frame->getContentsList()->width() > 0);
+    QVERIFY(s.frame->getContentsTree()->width() > 0);
     QVERIFY(s.view()->client_width() < narrowWidth);
     QVERIFY(s.waitSettled());
     // Laid out again at the narrower width.
@@ -680,7 +683,7 @@ void MainFrameTest::aBookThatCannotOpenSaysSoAndIsNotRecorded() {
     s.frame->openBook(QString::fromStdString(missing));
     QVERIFY(waitFor([&] { return s.settled() && s.frame->statusText().contains("no such book.epub"); }));
     QVERIFY(s.view()->isHomePageShown());
-    QCOMPARE(s.frame->getContentsList()->count(), 0);
+    QCOMPARE(s.frame->getContentsTree()->count(), 0);
 }
 
 void MainFrameTest::droppedFileOpens() {

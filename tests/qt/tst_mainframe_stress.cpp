@@ -3,7 +3,7 @@
 // window ends on the chapter the last request asked for. Also run under
 // ThreadSanitizer (scripts/tsan-tests).
 
-#include <QListWidget>
+#include "ContentsTree.h"
 
 #include "MainFrameTestSupport.h"
 #include "utility/URI.h"
@@ -43,10 +43,10 @@ void MainFrameStressTest::stepsChaptersQuicklyWhilePainting() {
     QVERIFY(s.view()->documentSize().height() > 0);
 
     // Contents picks in a burst: the last one wins.
-    QListWidget* list = s.frame->getContentsList();
+    tf::ContentsTree* list = s.frame->getContentsTree();
     QVERIFY(list->count() > 10);
     for (int row = 0; row < 10; ++row) {
-        list->setCurrentRow(row);
+        list->setCurrentLine(row);
         s.view()->viewport()->repaint();
     }
     const tf::URI target(test::epubAddress(facts.toc[9].first));
