@@ -14,8 +14,9 @@ namespace tf {
 
 namespace {
 
-// The title is looked for in the top of the file only: a huge page is not parsed twice.
-constexpr size_t kTitleScanBytes = 256 * 1024;
+// The title is looked for in the top of the file only: a huge page is not
+// parsed twice, and the parser slows down with the nesting of what it reads.
+constexpr size_t kTitleScanBytes = 32 * 1024;
 constexpr size_t kMaxTitleBytes = 512;
 
 // The text under `node`, white space collapsed; walked without recursion (nesting is the book's).
