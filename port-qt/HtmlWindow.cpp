@@ -168,7 +168,7 @@ void HtmlWindow::runLinkTasks() {
     processTask("open.external");
 }
 
-void HtmlWindow::on_anchor_click(const litehtml::tchar_t* url, const litehtml::element::ptr& /*el*/) {
+void HtmlWindow::on_anchor_click(const litehtml::tchar_t* url, const litehtml::element::ptr& el) {
     const std::string href = url ? url : "";
     TF_LOG(LOG_INFO, "url='" << href << "'");
     if (href.empty())
@@ -201,6 +201,8 @@ void HtmlWindow::on_anchor_click(const litehtml::tchar_t* url, const litehtml::e
         queueTask("open.external", String(href));
         return;
     }
+    if (m_linkFilter && m_linkFilter(href, el))
+        return;
     if (href[0] == '#') {
         // A note in the same page: the page's own address with the fragment.
         String address = current_address();

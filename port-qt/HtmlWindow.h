@@ -87,6 +87,11 @@ public:
     void setReadingStyle(const ThemeStyle& style);
     QColor pageColor() const { return m_pageColor; }
 
+    // Asked first about every link of a book page that leads inside the book;
+    // true when it has taken the click (a note shown in a pop-up). Runs with the page's lock held.
+    using LinkFilter = std::function<bool(const std::string& href, const litehtml::element::ptr& el)>;
+    void setLinkFilter(LinkFilter filter) { m_linkFilter = std::move(filter); }
+
     void load_home_page(const std::string& html);
     // The home page is the document on screen.
     bool isHomePageShown() const;
@@ -270,6 +275,7 @@ private:
     Connector* m_frame = nullptr;
     QColor m_pageColor{Qt::white};
     int m_zoomWheel = 0; // Ctrl+wheel turned short of a notch
+    LinkFilter m_linkFilter;
     ContentProvider m_contentProvider;
     std::unique_ptr<ImageCache> m_images;
     std::unique_ptr<EmbeddedFonts> m_fonts;

@@ -33,6 +33,7 @@
 #include "ContentsTree.h"
 #include "HtmlWindow.h"
 #include "ImageCache.h"
+#include "NotePopup.h"
 #include "PngWriter.h"
 #include "PreferencesDialog.h"
 #include "SearchBox.h"
@@ -201,6 +202,15 @@ MainFrame::MainFrame(QWidget* parent) : QMainWindow(parent) {
 
     connect(contentsTree, &ContentsTree::lineChosen, this, &MainFrame::onChapterOpen);
     contentsTree->watch(view);
+    notePopup = new NotePopup(view);
+    view->setLinkFilter([this](const std::string& href, const litehtml::element::ptr& el) {
+        return notePopup->offer(href, el);
+    });
+    // "Go to note" and links inside a note go where a plain link would.
+    connect(notePopup, &NotePopup::goTo, this, [this](const String& address) {
+        view->queueTask("open.uri", address);
+        view->processTask("open.uri");
+    });
     connect(searchBox, &SearchBox::Enter, this, &MainFrame::doSearch);
 
     connect(view, &HtmlWindow::loadRequested, this, [this](const String& address) { loadURI(address); });

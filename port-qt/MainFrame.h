@@ -30,6 +30,7 @@ namespace tf {
 class ContentsTree;
 class DataHelper;
 class HtmlWindow;
+class NotePopup;
 class SearchBox;
 class Settings;
 class URI;
@@ -154,6 +155,7 @@ public:
 
     HtmlWindow* getView() const { return view; }
     ContentsTree* getContentsTree() const { return contentsTree; }
+    NotePopup* getNotePopup() const { return notePopup; }
     QProgressBar* getProgressBar() const { return progressBar; }
     SearchBox* getSearchBox() const { return searchBox; }
     QSplitter* getSplitBar() const { return splitBar; }
@@ -219,6 +221,7 @@ private:
 
     // The child widgets belong to the window.
     ContentsTree* contentsTree = nullptr;
+    NotePopup* notePopup = nullptr;
     QToolBar* toolSet = nullptr;
     QProgressBar* progressBar = nullptr;
     SearchBox* searchBox = nullptr;

@@ -1,0 +1,295 @@
+#include "NotePopup.h"
+
+#include <QDesktopServices>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QImage>
+#include <QKeyEvent>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QTextBrowser>
+#include <QTimer>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+#include "HtmlWindow.h"
+#include "src/NoteExtract.h"
+#include "utility/URI.h"
+#include "utility/log.h"
+#include "utility/text.h"
+
+namespace tf {
+
+namespace {
+
+std::string attribute(const litehtml::element::ptr& el, const char* name) {
+    const char* value = el ? el->get_attr(name) : nullptr;
+    return value ? value : "";
+}
+
+std::string tagOf(const litehtml::element::ptr& el) {
+    const char* tag = el ? el->get_tagName() : nullptr;
+    return tag ? str2lower(tag) : "";
+}
+
+bool hasChildTag(const litehtml::element::ptr& el, const char* tag) {
+    for (int i = 0; el && i < static_cast<int>(el->get_children_count()); ++i)
+        if (tagOf(el->get_child(i)) == tag)
+            return true;
+    return false;
+}
+
+// `address` without its fragment, and the fragment.
+std::string entryOf(const URI& uri) {
+    return uri.m_path.str();
+}
+
+} // namespace
+
+// The note's text: pictures come from the book, scaled to the pop-up's width.
+class NotePopup::NoteText : public QTextBrowser {
+public:
+    NoteText(NotePopup* popup) : QTextBrowser(popup), m_popup(popup) {}
+
+    QVariant loadResource(int type, const QUrl& name) override {
+        if (type != QTextDocument::ImageResource)
+            return QTextBrowser::loadResource(type, name);
+        QImage image = m_popup->picture(name.toString(QUrl::FullyEncoded).toStdString());
+        const int width = std::max(40, viewport()->width() - 2 * static_cast<int>(document()->documentMargin()));
+        if (!image.isNull() && image.width() > width)
+            image = image.scaledToWidth(width, Qt::SmoothTransformation);
+        if (image.isNull())
+            return QTextBrowser::loadResource(type, name);
+        return image;
+    }
+
+private:
+    NotePopup* m_popup;
+};
+
+NotePopup::NotePopup(HtmlWindow* view) : QFrame(view, Qt::Popup), m_view(view) {
+    setObjectName("notePopup");
+    // A window of its own that still takes the theme's colours from the reader's window.
+    setAttribute(Qt::WA_WindowPropagation);
+    setFrameShape(QFrame::StyledPanel);
+    m_text = new NoteText(this);
+    m_text->setObjectName("noteText");
+    m_text->setOpenLinks(false);
+    m_text->setFrameShape(QFrame::NoFrame);
+    m_go = new QPushButton("Go to note", this);
+    m_go->setObjectName("goToNote");
+    m_go->setAutoDefault(false);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(m_go);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(6, 6, 6, 6);
+    layout->addWidget(m_text, 1);
+    layout->addLayout(buttons);
+
+    connect(m_go, &QPushButton::clicked, this, [this] {
+        const String address = m_address;
+        close();
+        emit goTo(address);
+    });
+    connect(m_text, &QTextBrowser::anchorClicked, this, &NotePopup::follow);
+}
+
+QTextBrowser* NotePopup::textView() const {
+    return m_text;
+}
+
+String NotePopup::targetOf(const std::string& href) const {
+    if (href[0] == '#') {
+        String address = m_view->current_address();
+        const size_t hash = address.find(L"#");
+        if (hash != String::npos)
+            address = String(address.substr(0, hash));
+        return String(address + String(href));
+    }
+    return m_view->resolve(String(href));
+}
+
+bool NotePopup::leadsFurther(const URI& target, int linkY) const {
+    URI shown;
+    if (!m_view->current_uri(shown))
+        return false;
+    const std::string entry = entryOf(target), fragment = target.m_hash.str();
+    auto lock = m_view->lockReader();
+    BaseReader* reader = m_view->getReader();
+    if (!reader || !reader->isOpen())
+        return false;
+    // A contents line is a place to go, not a note.
+    for (const auto& line : reader->toc()) {
+        const size_t hash = line.first.find('#');
+        if (hash != std::string::npos && line.first.substr(hash + 1) == fragment &&
+            url_decode(line.first.substr(0, hash)) == url_decode(entry))
+            return false;
+    }
+    if (entry == entryOf(shown))
+        return m_view->find_anchor(fragment) > linkY;
+    int here = -1, there = -1, index = 0;
+    for (const auto& item : reader->spine()) {
+        if (item.first == entryOf(shown))
+            here = index;
+        if (item.first == entry)
+            there = index;
+        ++index;
+    }
+    // An entry outside the reading order (a notes file) counts as further on.
+    return there < 0 || there > here;
+}
+
+bool NotePopup::offer(const std::string& href, const litehtml::element::ptr& el) {
+    if (href.empty() || !m_view->isBookOpen())
+        return false;
+    const URI target(targetOf(href));
+    if (target.m_hash.empty() || !(target.is("epub") || target.is("fb2")))
+        return false;
+    const bool marked =
+        NoteExtract::markedAsNote(attribute(el, "epub:type"), attribute(el, "role"), attribute(el, "type"));
+    const litehtml::position box = el ? el->get_placement() : litehtml::position();
+    if (!marked) {
+        const bool superscript = tagOf(el ? el->parent() : nullptr) == "sup" || hasChildTag(el, "sup");
+        litehtml::tstring text;
+        if (el)
+            el->get_text(text);
+        if (!superscript || !NoteExtract::shortMark(text) || !leadsFurther(target, box.y))
+            return false;
+    }
+    const String address = target.m_uri;
+    const QRect linkBox(box.x, box.y, box.width, box.height);
+    // After the click: the page's lock is held now, and the note's page is read under the reader's.
+    QTimer::singleShot(0, this, [this, address, linkBox] {
+        if (!showNote(address, linkBox)) {
+            TF_LOG(LOG_INFO, "no note to show at " << address.str() << "; following the link");
+            emit goTo(address);
+        }
+    });
+    return true;
+}
+
+bool NotePopup::showNote(const String& address, const QRect& linkBox) {
+    const URI uri(address);
+    const std::string id = uri.m_hash.str();
+    std::string entry = entryOf(uri);
+    NoteExtract::Note note;
+    {
+        auto lock = m_view->lockReader();
+        BaseReader* reader = m_view->getReader();
+        if (!reader || !reader->isOpen())
+            return false;
+        auto fetch = [reader](const std::string& name) {
+            std::string out;
+            std::string page = reader->get_entry(name, out);
+            return out.empty() ? page : out;
+        };
+        note = NoteExtract::extract(fetch(entry), id);
+        if (!note.found) {
+            // The id may live in another entry than the link names.
+            const std::string holder = reader->entry_name_of_id(id);
+            if (!holder.empty() && holder != entry) {
+                entry = holder;
+                note = NoteExtract::extract(fetch(entry), id);
+            }
+        }
+    }
+    if (!note.found || note.heading || note.html.empty())
+        return false;
+    m_address = address;
+    m_entry = entry;
+    m_scheme = uri.m_protocol;
+    m_html = QString::fromUtf8(note.html.data(), static_cast<qsizetype>(note.html.size()));
+
+    const int width = std::min(kWidth, std::max(200, m_view->viewport()->width() - 20));
+    setFixedWidth(width);
+    m_text->document()->setTextWidth(width - 30);
+    m_text->setHtml(m_html);
+    m_text->document()->adjustSize();
+    const int textHeight = static_cast<int>(m_text->document()->size().height()) + 8;
+    const int height = std::min(kMaxHeight, textHeight + m_go->sizeHint().height() + 24);
+    setFixedHeight(height);
+
+    // Below the link, or above it when the screen ends too soon; within the screen sideways.
+    const QPoint offset(m_view->horizontalScrollBar()->value(), m_view->scrollPosition());
+    const QRect onView = linkBox.translated(-offset);
+    QPoint at = m_view->viewport()->mapToGlobal(QPoint(onView.left(), onView.bottom() + 4));
+    const QScreen* screen = m_view->screen();
+    const QRect area = screen ? screen->availableGeometry() : QRect(at, QSize(width, height));
+    if (at.y() + height > area.bottom())
+        at.setY(m_view->viewport()->mapToGlobal(QPoint(0, onView.top() - height - 4)).y());
+    at.setX(std::clamp(at.x(), area.left(), std::max(area.left(), area.right() - width)));
+    at.setY(std::max(at.y(), area.top()));
+    move(at);
+    show();
+    m_text->setFocus(Qt::PopupFocusReason);
+    TF_LOG(LOG_INFO, "note " << id << " from " << entry << " (" << note.html.size() << " bytes)");
+    return true;
+}
+
+QImage NotePopup::picture(const std::string& src) const {
+    std::string bytes;
+    if (src.compare(0, 5, "data:") == 0) {
+        const size_t comma = src.find(',');
+        if (comma == std::string::npos || src.find(";base64") > comma)
+            return QImage();
+        return QImage::fromData(QByteArray::fromBase64(QByteArray::fromStdString(src.substr(comma + 1))));
+    }
+    const String address = resolveInNote(src);
+    const URI uri(address);
+    {
+        auto lock = m_view->lockReader();
+        BaseReader* reader = m_view->getReader();
+        if (!reader || !reader->isOpen())
+            return QImage();
+        std::string name = uri.m_path.str();
+        // FictionBook pictures are named by their id.
+        if (name.empty() && !uri.m_hash.empty())
+            name = "#" + uri.m_hash.str();
+        std::string page = reader->get_entry(name, bytes);
+        if (bytes.empty())
+            bytes.swap(page);
+    }
+    std::string mime, decoded;
+    if (m_view->isDataBase64Encoded(bytes, mime, decoded))
+        bytes.swap(decoded);
+    return QImage::fromData(QByteArray::fromStdString(bytes));
+}
+
+String NotePopup::resolveInNote(const std::string& href) const {
+    const std::string here = m_scheme + "://" + m_entry;
+    if (!href.empty() && href[0] == '#')
+        return String(here + href);
+    const std::string folder = URI(String(here)).parent(String("/")).str();
+    String resolved = URI::realpath(String(href), String(folder == "." ? m_scheme + ":/" : folder));
+    if (resolved.find(L"://") == String::npos)
+        resolved = String(m_scheme + "://" + resolved.str());
+    return URI::normalize(resolved);
+}
+
+void NotePopup::follow(const QUrl& url) {
+    const std::string href = url.toString(QUrl::FullyEncoded).toStdString();
+    close();
+    if (url.scheme() == "http" || url.scheme() == "https" || url.scheme() == "mailto") {
+        QDesktopServices::openUrl(url);
+        return;
+    }
+    if (href.empty())
+        return;
+    emit goTo(resolveInNote(href));
+}
+
+void NotePopup::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape) {
+        close();
+        event->accept();
+        return;
+    }
+    QFrame::keyPressEvent(event);
+}
+
+} // namespace tf
