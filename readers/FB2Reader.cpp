@@ -127,6 +127,19 @@ bool convert_to_utf8(const std::string& encoding, const std::string& in, std::st
     return true;
 }
 
+// The encoding named by the XML declaration at the start of `text`, read the
+// way the XML document reads it; "" without one.
+std::string declared_encoding(const std::string& text) {
+    const size_t start = text.find("<?xml");
+    if (start == std::string::npos || start > 16)
+        return "";
+    const size_t end = text.find("?>", start);
+    if (end == std::string::npos || end > 1024)
+        return "";
+    const XmlDoc declaration(text.substr(start, end + 2 - start) + "<x/>");
+    return declaration.encoding();
+}
+
 // Rewrites the encoding named by the XML declaration at the start of `text`.
 void redeclare_encoding(std::string& text, const std::string& encoding) {
     size_t start = text.find("<?xml");
@@ -214,16 +227,16 @@ bool FB2Reader::open(std::string path) {
     if (is_zip(content) && !unzip(path))
         return false;
 
-    doc.reset(new XmlDoc(content));
+    // The declared encoding is read from the declaration alone, so the book is
+    // parsed once and its bytes are handed to the document, not copied.
+    const std::string declared = declared_encoding(content);
+    const std::string lower = str2lower(declared);
+    if (!declared.empty() && lower != "utf-8" && lower != "utf8")
+        to_utf8(declared);
+    content_size = content.size();
+    doc.reset(new XmlDoc(std::move(content)));
+    content.clear();
     root = doc->root_node();
-    if (root && !root->isEmpty()) {
-        std::string declared = doc->encoding();
-        std::string lower = str2lower(declared);
-        if (!declared.empty() && lower != "utf-8" && lower != "utf8" && to_utf8(declared)) {
-            doc.reset(new XmlDoc(content));
-            root = doc->root_node();
-        }
-    }
     if (!root || root->isEmpty()) {
         TF_LOG(LOG_ERROR, "invalid FictionBook file: " << path);
         return false;
@@ -430,6 +443,11 @@ std::string collapse_space(const std::string& text) {
     return out;
 }
 
+// Where a node starts in the book's text: elements by their name, text by its value.
+const char* source_start(const Node* n) {
+    return is_element(n) ? n->name() : n->value();
+}
+
 // Sections inside sections are cut no deeper than this.
 constexpr int kMaxCutDepth = 32;
 
@@ -437,23 +455,30 @@ constexpr int kMaxCutDepth = 32;
 // of the main body, before each subsection of a section too large to be one
 // entry, and between paragraphs where a run would pass the bound.
 struct Cutter {
-    const std::unordered_map<const Node*, size_t>& sizes;
     const std::function<bool(const Node*)>& section_test;
     size_t bound;
     const Node* body;
+    const char* body_end;
     size_t acc = 0;
     bool has_section = false;
     std::vector<const Node*> cuts;
 
-    Cutter(const std::unordered_map<const Node*, size_t>& sizes_, const std::function<bool(const Node*)>& test,
-           size_t bound_, const Node* body_)
-        : sizes(sizes_), section_test(test), bound(bound_), body(body_) {}
+    Cutter(const std::function<bool(const Node*)>& test, size_t bound_, const Node* body_, const char* end)
+        : section_test(test), bound(bound_), body(body_), body_end(end) {}
 
-    size_t size_of(const Node* n) const {
-        if (!is_element(n))
-            return n->value_size();
-        auto it = sizes.find(n);
-        return it == sizes.end() ? own_cost(n) : it->second;
+    // The node's markup as the book writes it: from its start to where the
+    // next node after it starts (the tree is parsed in place, in order).
+    size_t size_of(const Node* c) const {
+        const char* start = source_start(c);
+        for (const Node* n = c; n && n != body; n = n->parent()) {
+            if (const Node* next = n->next_sibling())
+                return span(start, source_start(next));
+        }
+        return span(start, body_end);
+    }
+
+    static size_t span(const char* from, const char* to) {
+        return from && to && to > from ? static_cast<size_t>(to - from) : 0;
     }
 
     void cut_before(const Node* n) {
@@ -531,30 +556,21 @@ void FB2Reader::build_entries() {
 }
 
 void FB2Reader::cut_body(const Node* b, bool main, const std::string& base) {
-    // Markup size of every element, children included, in one pass.
-    std::unordered_map<const Node*, size_t> sizes;
-    auto add_to_parent = [&](const Node* n, size_t size) {
-        const Node* parent = n->parent();
-        if (parent && parent != b)
-            sizes[parent] += size;
-    };
-    walk_below(
-        b,
-        [&](const Node* n) {
-            const size_t own = own_cost(n);
-            if (!is_element(n)) {
-                add_to_parent(n, own);
-                return false;
-            }
-            sizes[n] += own;
-            if (!n->first_node())
-                add_to_parent(n, sizes[n]);
-            return true;
-        },
-        [&](const Node* n) { add_to_parent(n, sizes[n]); });
-
+    // Where the body's markup ends: the start of what follows it, else the
+    // end of its last text.
+    const char* body_end = nullptr;
+    if (const Node* next = b->next_sibling()) {
+        body_end = source_start(next);
+    } else {
+        const Node* last = b;
+        // rapidxml leaves last_node() undefined where there is no child.
+        while (last->first_node())
+            last = last->last_node();
+        if (last != b)
+            body_end = source_start(last) + (is_element(last) ? last->name_size() : last->value_size());
+    }
     const std::function<bool(const Node*)> section_test = [this](const Node* n) { return is_section(n); };
-    Cutter cutter(sizes, section_test, kEntryBound, b);
+    Cutter cutter(section_test, kEntryBound, b, body_end);
     // Top-level sections of the main body are entries of their own, however small.
     cutter.sequence(b->first_node(), main, 0);
 
@@ -974,6 +990,7 @@ void FB2Reader::close() {
     root = nullptr;
     doc.reset();
     content.clear();
+    content_size = 0;
     entries.clear();
     entries_by_name.clear();
     id_entries.clear();
