@@ -204,12 +204,8 @@ void HtmlWindow::on_anchor_click(const litehtml::tchar_t* url, const litehtml::e
     if (m_linkFilter && m_linkFilter(href, el))
         return;
     if (href[0] == '#') {
-        // A note in the same page: the page's own address with the fragment.
-        String address = current_address();
-        const size_t hash = address.find(L"#");
-        if (hash != String::npos)
-            address = String(address.substr(0, hash));
-        queueTask("open.uri", String(address + String(href)));
+        // A note in the same page, or in a FictionBook in the entry that holds it.
+        queueTask("open.uri", fragmentAddress(href));
         return;
     }
     queueTask("open.uri", resolve(String(href)));

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <functional>
 #include <iconv.h>
 #include <unordered_set>
 #include <vector>
@@ -126,6 +127,19 @@ bool convert_to_utf8(const std::string& encoding, const std::string& in, std::st
     return true;
 }
 
+// The encoding named by the XML declaration at the start of `text`, read the
+// way the XML document reads it; "" without one.
+std::string declared_encoding(const std::string& text) {
+    const size_t start = text.find("<?xml");
+    if (start == std::string::npos || start > 16)
+        return "";
+    const size_t end = text.find("?>", start);
+    if (end == std::string::npos || end > 1024)
+        return "";
+    const XmlDoc declaration(text.substr(start, end + 2 - start) + "<x/>");
+    return declaration.encoding();
+}
+
 // Rewrites the encoding named by the XML declaration at the start of `text`.
 void redeclare_encoding(std::string& text, const std::string& encoding) {
     size_t start = text.find("<?xml");
@@ -213,16 +227,16 @@ bool FB2Reader::open(std::string path) {
     if (is_zip(content) && !unzip(path))
         return false;
 
-    doc.reset(new XmlDoc(content));
+    // The declared encoding is read from the declaration alone, so the book is
+    // parsed once and its bytes are handed to the document, not copied.
+    const std::string declared = declared_encoding(content);
+    const std::string lower = str2lower(declared);
+    if (!declared.empty() && lower != "utf-8" && lower != "utf8")
+        to_utf8(declared);
+    content_size = content.size();
+    doc.reset(new XmlDoc(std::move(content)));
+    content.clear();
     root = doc->root_node();
-    if (root && !root->isEmpty()) {
-        std::string declared = doc->encoding();
-        std::string lower = str2lower(declared);
-        if (!declared.empty() && lower != "utf-8" && lower != "utf8" && to_utf8(declared)) {
-            doc.reset(new XmlDoc(content));
-            root = doc->root_node();
-        }
-    }
     if (!root || root->isEmpty()) {
         TF_LOG(LOG_ERROR, "invalid FictionBook file: " << path);
         return false;
@@ -313,8 +327,16 @@ std::unique_ptr<XmlNodeRef> FB2Reader::child(XmlNodeRef* parent, const std::stri
 bool FB2Reader::parse() {
     body.reset();
     description.reset();
-    page.clear();
-    page_built = false;
+    entries.clear();
+    entries_by_name.clear();
+    id_entries.clear();
+    generated_ids.clear();
+    contents.clear();
+    contents_depths.clear();
+    first_in_contents = false;
+    main_title.clear();
+    cached_name.clear();
+    cached_page.clear();
     if (!root || root->isEmpty()) {
         TF_LOG(LOG_ERROR, "no FictionBook file open");
         return false;
@@ -343,23 +365,396 @@ bool FB2Reader::parse() {
     }
     body.reset(new XmlNodeRef(doc.get()));
     body->setXmlSource(main ? main : first);
+    build_entries();
     return true;
 }
 
+bool FB2Reader::is_section(const Node* node) const {
+    return is_element(node) && name_matches(name_of(node), "section", ns_prefix, fb_prefix);
+}
+
+namespace {
+
+// Pre-order over the nodes below `top`, without recursion: a book's nesting
+// depth is not to be trusted. `enter(n)` says whether to go into n's
+// children; `leave(n)` follows the last child of a node that was gone into.
+template <class Enter, class Leave>
+void walk_below(const Node* top, Enter enter, Leave leave) {
+    const Node* n = top ? top->first_node() : nullptr;
+    while (n) {
+        if (enter(n) && n->first_node()) {
+            n = n->first_node();
+            continue;
+        }
+        while (n && !n->next_sibling()) {
+            n = n->parent();
+            if (!n || n == top) {
+                n = nullptr;
+                break;
+            }
+            leave(n);
+        }
+        if (n)
+            n = n->next_sibling();
+    }
+}
+
+// What a node adds to a page's markup, its children aside.
+size_t own_cost(const Node* n) {
+    if (!is_element(n))
+        return n->value_size();
+    size_t cost = 2 * n->name_size() + 5;
+    for (const Attr* a = n->first_attribute(); a; a = a->next_attribute())
+        cost += a->name_size() + a->value_size() + 4;
+    return cost;
+}
+
+bool has_element_child(const Node* n) {
+    for (const Node* c = n->first_node(); c; c = c->next_sibling())
+        if (is_element(c))
+            return true;
+    return false;
+}
+
+// Letters, digits, "-" and "_" of a body's name: it becomes part of addresses.
+std::string address_safe(const std::string& name) {
+    std::string out;
+    for (char c : name) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if ((u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') || c == '-' || c == '_')
+            out += c;
+    }
+    return out.substr(0, 64);
+}
+
+std::string collapse_space(const std::string& text) {
+    std::string out;
+    bool space = false;
+    for (char c : text) {
+        if (is_space(c)) {
+            space = !out.empty();
+            continue;
+        }
+        if (space)
+            out += ' ';
+        space = false;
+        out += c;
+    }
+    return out;
+}
+
+// Where a node starts in the book's text: elements by their name, text by its value.
+const char* source_start(const Node* n) {
+    return is_element(n) ? n->name() : n->value();
+}
+
+// Sections inside sections are cut no deeper than this.
+constexpr int kMaxCutDepth = 32;
+
+// Chooses where entries start inside one body: before each top-level section
+// of the main body, before each subsection of a section too large to be one
+// entry, and between paragraphs where a run would pass the bound.
+struct Cutter {
+    const std::function<bool(const Node*)>& section_test;
+    size_t bound;
+    const Node* body;
+    const char* body_end;
+    size_t acc = 0;
+    bool has_section = false;
+    std::vector<const Node*> cuts;
+
+    Cutter(const std::function<bool(const Node*)>& test, size_t bound_, const Node* body_, const char* end)
+        : section_test(test), bound(bound_), body(body_), body_end(end) {}
+
+    // The node's markup as the book writes it: from its start to where the
+    // next node after it starts (the tree is parsed in place, in order).
+    size_t size_of(const Node* c) const {
+        const char* start = source_start(c);
+        for (const Node* n = c; n && n != body; n = n->parent()) {
+            if (const Node* next = n->next_sibling())
+                return span(start, source_start(next));
+        }
+        return span(start, body_end);
+    }
+
+    static size_t span(const char* from, const char* to) {
+        return from && to && to > from ? static_cast<size_t>(to - from) : 0;
+    }
+
+    void cut_before(const Node* n) {
+        // A cut before a first child is the cut before its parent: the parent's
+        // start tag and id then go with the entry that shows its content.
+        while (n->parent() && n->parent() != body && !n->previous_sibling())
+            n = n->parent();
+        if (cuts.empty() || cuts.back() != n)
+            cuts.push_back(n);
+        acc = 0;
+        has_section = false;
+    }
+
+    void sequence(const Node* first, bool by_sections, int depth) {
+        for (const Node* c = first; c; c = c->next_sibling()) {
+            const size_t size = size_of(c);
+            const bool section = section_test(c);
+            const bool descend = section && size > bound && has_element_child(c) && depth < kMaxCutDepth;
+            if (acc > 0 && ((by_sections && section && has_section) || (!descend && acc + size > bound)))
+                cut_before(c);
+            if (descend) {
+                acc += own_cost(c);
+                has_section = false;
+                sequence(c->first_node(), true, depth + 1);
+                has_section = true;
+            } else {
+                acc += size;
+                has_section = has_section || section;
+            }
+        }
+    }
+};
+
+} // namespace
+
+void FB2Reader::build_entries() {
+    const Node* main = body && !body->isEmpty() ? body->getNode() : nullptr;
+    if (!main)
+        return;
+    std::vector<const Node*> bodies{main};
+    for (const Node* n = root->getNode()->first_node(); n; n = n->next_sibling()) {
+        if (n != main && is_element(n) && name_matches(name_of(n), "body", ns_prefix, fb_prefix) && n->first_node())
+            bodies.push_back(n);
+    }
+    int body_number = 0;
+    for (const Node* b : bodies) {
+        ++body_number;
+        std::string base;
+        if (b != main) {
+            base = address_safe(attribute_of(b, "name"));
+            if (base.empty() || base == "home" || beginsWith(base, "section-"))
+                base = "body-" + std::to_string(body_number);
+            if (entries_by_name.count(base))
+                base += "-" + std::to_string(body_number);
+        }
+        cut_body(b, b == main, base);
+    }
+    // Ids first, then contents: an id made up for a section must not be one
+    // that the book uses further on.
+    for (size_t i = 0; i < entries.size();) {
+        size_t j = i;
+        while (j < entries.size() && entries[j].body == entries[i].body)
+            ++j;
+        index_body(entries[i].body, i, j - i, false, nullptr);
+        i = j;
+    }
+    int section_count = 0;
+    for (size_t i = 0; i < entries.size();) {
+        size_t j = i;
+        while (j < entries.size() && entries[j].body == entries[i].body)
+            ++j;
+        index_body(entries[i].body, i, j - i, true, &section_count);
+        i = j;
+    }
+}
+
+void FB2Reader::cut_body(const Node* b, bool main, const std::string& base) {
+    // Where the body's markup ends: the start of what follows it, else the
+    // end of its last text.
+    const char* body_end = nullptr;
+    if (const Node* next = b->next_sibling()) {
+        body_end = source_start(next);
+    } else {
+        const Node* last = b;
+        // rapidxml leaves last_node() undefined where there is no child.
+        while (last->first_node())
+            last = last->last_node();
+        if (last != b)
+            body_end = source_start(last) + (is_element(last) ? last->name_size() : last->value_size());
+    }
+    const std::function<bool(const Node*)> section_test = [this](const Node* n) { return is_section(n); };
+    Cutter cutter(section_test, kEntryBound, b, body_end);
+    // Top-level sections of the main body are entries of their own, however small.
+    cutter.sequence(b->first_node(), main, 0);
+
+    std::vector<const Node*> starts{b->first_node()};
+    for (const Node* cut : cutter.cuts)
+        if (cut != starts.front())
+            starts.push_back(cut);
+
+    // Main body entries are named by their top-level section, the pieces of a
+    // cut one numbered after it.
+    std::unordered_map<const Node*, int> top_index;
+    if (main) {
+        int count = 0;
+        for (const Node* c = b->first_node(); c; c = c->next_sibling()) {
+            if (is_section(c))
+                ++count;
+            top_index[c] = std::max(count, 1);
+        }
+    }
+    std::unordered_map<int, int> pieces;
+    for (size_t i = 0; i < starts.size(); ++i) {
+        Entry entry;
+        entry.body = b;
+        entry.start = starts[i];
+        entry.end = i + 1 < starts.size() ? starts[i + 1] : nullptr;
+        int key = 0;
+        std::string name = base;
+        if (main) {
+            const Node* top = entry.start;
+            while (top && top->parent() != b)
+                top = top->parent();
+            auto it = top_index.find(top);
+            key = it == top_index.end() ? 1 : it->second;
+            name = "section-" + std::to_string(key);
+        }
+        const int piece = ++pieces[key];
+        if (piece > 1)
+            name += "." + std::to_string(piece);
+        entry.name = name;
+        entries_by_name.emplace(name, entries.size());
+        entries.push_back(std::move(entry));
+    }
+}
+
+void FB2Reader::index_body(const Node* b, size_t first_entry, size_t entry_count, bool contents_pass,
+                           int* section_count) {
+    size_t current = first_entry;
+    const size_t last = first_entry + entry_count;
+    const bool main = body && b == body->getNode();
+    unsigned depth = main ? 0 : 1;
+
+    auto title_text = [this](const Node* section) {
+        for (const Node* c = section->first_node(); c; c = c->next_sibling()) {
+            if (!is_element(c) || !name_matches(name_of(c), "title", ns_prefix, fb_prefix))
+                continue;
+            std::string text;
+            walk_below(
+                c,
+                [&](const Node* n) {
+                    if (is_element(n)) {
+                        text += ' ';
+                        return true;
+                    }
+                    text.append(n->value(), n->value_size());
+                    return false;
+                },
+                [](const Node*) {});
+            return collapse_space(text);
+        }
+        return std::string();
+    };
+
+    if (contents_pass && !main) {
+        // A further body is one contents line, its sections nested under it.
+        std::string label = title_text(b);
+        if (label.empty())
+            label = attribute_of(b, "name");
+        if (label.empty())
+            label = entries[first_entry].name;
+        contents.emplace_back(entries[first_entry].name, label);
+        contents_depths.push_back(0);
+    }
+
+    // Depth is the number of sections around a line, titled or not: books
+    // nest chapters in untitled sections to mean a level, so depths may skip.
+    walk_below(
+        b,
+        [&](const Node* n) {
+            while (current + 1 < last && n == entries[current + 1].start)
+                ++current;
+            if (!is_element(n))
+                return false;
+            if (!contents_pass) {
+                const std::string id = attribute_of(n, "id");
+                if (!id.empty())
+                    id_entries.emplace(id, current);
+                return true;
+            }
+            if (!is_section(n))
+                return true;
+            ++*section_count;
+            const std::string label = title_text(n);
+            if (!label.empty()) {
+                std::string address = entries[current].name;
+                if (n != entries[current].start) {
+                    std::string id = attribute_of(n, "id");
+                    if (id.empty()) {
+                        id = "fb2-section-" + std::to_string(*section_count);
+                        while (id_entries.count(id))
+                            id += "_";
+                        id_entries.emplace(id, current);
+                        generated_ids.emplace(n, id);
+                    }
+                    address += "#" + id;
+                }
+                contents.emplace_back(address, label);
+                contents_depths.push_back(depth);
+                if (main && current == 0)
+                    first_in_contents = true;
+            }
+            if (n->first_node())
+                ++depth;
+            return true;
+        },
+        [&](const Node* n) {
+            if (contents_pass && is_section(n) && depth > 0)
+                --depth;
+        });
+    if (contents_pass && main)
+        main_title = title_text(b);
+}
+
 pair_list_t FB2Reader::toc() {
-    return {{entry_name, entry_name}};
+    // The start of the text is always in the contents, even where its first
+    // section has no title.
+    if (!first_in_contents && !entries.empty()) {
+        pair_list_t out{{entries.front().name, main_title.empty() ? get_title() : main_title}};
+        out.insert(out.end(), contents.begin(), contents.end());
+        return out;
+    }
+    return contents;
+}
+
+std::vector<unsigned> FB2Reader::toc_depths() {
+    if (!first_in_contents && !entries.empty()) {
+        std::vector<unsigned> out{0u};
+        out.insert(out.end(), contents_depths.begin(), contents_depths.end());
+        return out;
+    }
+    return contents_depths;
 }
 
 pair_list_t FB2Reader::spine() {
-    return {{entry_name, entry_name}};
+    pair_list_t out;
+    out.reserve(entries.size());
+    for (const Entry& entry : entries)
+        out.emplace_back(entry.name, "");
+    return out;
+}
+
+size_t FB2Reader::entry_index(const std::string& name) const {
+    auto it = entries_by_name.find(name);
+    return it == entries_by_name.end() ? 0 : it->second;
 }
 
 std::string FB2Reader::entry_name_next(std::string name) {
-    return name.empty() ? spine().front().first : "";
+    if (entries.empty())
+        return "";
+    if (name.empty())
+        return entries.front().name;
+    const size_t i = entry_index(name.substr(0, name.find('#')));
+    return i + 1 < entries.size() ? entries[i + 1].name : "";
 }
 
 std::string FB2Reader::entry_name_prev(std::string name) {
-    return name.empty() ? "" : spine().front().first;
+    if (entries.empty() || name.empty())
+        return "";
+    const size_t i = entry_index(name.substr(0, name.find('#')));
+    return i > 0 ? entries[i - 1].name : "";
+}
+
+std::string FB2Reader::entry_name_of_id(std::string id) {
+    auto it = id_entries.find(id);
+    return it == id_entries.end() ? "" : entries[it->second].name;
 }
 
 std::string FB2Reader::get_title() {
@@ -403,7 +798,7 @@ const rapidxml::xml_node<char>* FB2Reader::find_binary(const std::string& id) {
 }
 
 bool FB2Reader::get_binary(const std::string& name, std::string& out, std::string& type) {
-    // An empty id never matches: "#" alone names the body page.
+    // An empty id never matches: "#" alone names the first entry.
     if (name.size() < 2 || name[0] != '#' || !root || root->isEmpty())
         return false;
     const Node* n = find_binary(name.substr(1));
@@ -417,33 +812,57 @@ bool FB2Reader::get_binary(const std::string& name, std::string& out, std::strin
 
 std::string FB2Reader::get_entry(std::string name, std::string& out) {
     std::string type;
-    if (get_binary(name, out, type))
+    const size_t hash = name.find('#');
+    if (hash != std::string::npos && get_binary(name.substr(hash), out, type))
         return type;
-    if (!page_built)
-        build_page();
-    out = page;
+    if (entries.empty()) {
+        out = "<html><body></body></html>";
+        return "html";
+    }
+    const Entry& entry = entries[entry_index(name.substr(0, hash))];
+    if (cached_name != entry.name) {
+        cached_page = build_page(entry);
+        cached_name = entry.name;
+    }
+    out = cached_page;
     return "html";
 }
 
-void FB2Reader::build_page() {
-    page_built = true;
+std::string FB2Reader::tag_of(const Node* element, const char** css_class) const {
+    std::string name = name_of(element);
+    if (!fb_prefix.empty() && name.size() > fb_prefix.size() + 1 &&
+        name.compare(0, fb_prefix.size(), fb_prefix) == 0 && name[fb_prefix.size()] == ':')
+        name.erase(0, fb_prefix.size() + 1);
+    if (const char* stand_in = html_stand_in(name, css_class))
+        return std::string(stand_in);
+    return safe_name(name);
+}
+
+std::string FB2Reader::build_page(const Entry& entry) {
     std::string html = "<html xmlns:xlink=\"http://www.w3.org/1999/xlink\"><head><style type=\"text/css\">";
     html += page_style();
     html += "</style></head><body>";
 
-    const Node* top = body && !body->isEmpty() ? body->getNode() : nullptr;
-    // Walked without recursion: a book's nesting depth is not to be trusted.
-    const Node* n = top ? top->first_node() : nullptr;
-    auto tag_of = [this](const Node* element, const char** css_class) {
-        std::string name = name_of(element);
-        if (!fb_prefix.empty() && name.size() > fb_prefix.size() + 1 &&
-            name.compare(0, fb_prefix.size(), fb_prefix) == 0 && name[fb_prefix.size()] == ':')
-            name.erase(0, fb_prefix.size() + 1);
-        if (const char* stand_in = html_stand_in(name, css_class))
-            return std::string(stand_in);
-        return safe_name(name);
-    };
-    while (n) {
+    // The sections the entry starts inside stay around it (their style
+    // depends on the nesting); their ids went with the entry they start in.
+    std::vector<std::string> open;
+    {
+        std::vector<const Node*> wrappers;
+        for (const Node* p = entry.start ? entry.start->parent() : nullptr; p && p != entry.body; p = p->parent())
+            wrappers.push_back(p);
+        for (auto it = wrappers.rbegin(); it != wrappers.rend(); ++it) {
+            const char* css_class = nullptr;
+            std::string tag = tag_of(*it, &css_class);
+            html += '<' + tag;
+            if (css_class)
+                html += std::string(" class=\"") + css_class + '"';
+            html += '>';
+            open.push_back(std::move(tag));
+        }
+    }
+
+    const Node* n = entry.start;
+    while (n && n != entry.end) {
         if (is_element(n)) {
             // The parser drops white space that stands alone between two tags;
             // between two inline elements it separates words, so keep one blank.
@@ -463,12 +882,19 @@ void FB2Reader::build_page() {
                 html += '"';
                 written.insert("class");
             }
+            auto generated = generated_ids.find(n);
+            if (generated != generated_ids.end()) {
+                html += " id=\"";
+                xml_escape_into(html, generated->second.data(), generated->second.size());
+                html += '"';
+                written.insert("id");
+            }
             for (const Attr* a = n->first_attribute(); a; a = a->next_attribute()) {
                 std::string attr = name_of(a);
-                // The view knows pictures and links by "xlink:href", whatever
-                // prefix the book bound to XLink.
+                // The view knows pictures by "xlink:href" and links by "href",
+                // whatever prefix the book bound to XLink.
                 if (attr.find(':') != std::string::npos && local_name(attr) == "href")
-                    attr = "xlink:href";
+                    attr = tag == "a" ? "href" : "xlink:href";
                 attr = safe_name(attr);
                 if (!written.insert(attr).second)
                     continue;
@@ -481,6 +907,7 @@ void FB2Reader::build_page() {
             // Never "<x/>": an HTML parser keeps such an element open.
             html += '>';
             if (n->first_node()) {
+                open.push_back(std::move(tag));
                 n = n->first_node();
                 continue;
             }
@@ -491,18 +918,20 @@ void FB2Reader::build_page() {
         // Next: the following sibling, or close the parents that have none.
         while (n && !n->next_sibling()) {
             n = n->parent();
-            if (n == top) {
+            if (!n || n == entry.body || open.empty()) {
                 n = nullptr;
                 break;
             }
-            const char* css_class = nullptr;
-            html += "</" + tag_of(n, &css_class) + ">";
+            html += "</" + open.back() + ">";
+            open.pop_back();
         }
         if (n)
             n = n->next_sibling();
     }
+    for (auto it = open.rbegin(); it != open.rend(); ++it)
+        html += "</" + *it + ">";
     html += "</body></html>";
-    page.swap(html);
+    return html;
 }
 
 std::string FB2Reader::cover_reference(const char** missing) {
@@ -561,8 +990,17 @@ void FB2Reader::close() {
     root = nullptr;
     doc.reset();
     content.clear();
-    page.clear();
-    page_built = false;
+    content_size = 0;
+    entries.clear();
+    entries_by_name.clear();
+    id_entries.clear();
+    generated_ids.clear();
+    contents.clear();
+    contents_depths.clear();
+    first_in_contents = false;
+    main_title.clear();
+    cached_name.clear();
+    cached_page.clear();
 }
 
 } // namespace tf

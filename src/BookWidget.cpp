@@ -204,7 +204,10 @@ String BookWidget::uri_content(const String& address, std::string& out) {
         if (isPicture(type))
             return fetchEntry(path, out, folderOf(uri, File::separator), address);
     } else if (uri.is("fb2")) {
-        return fetchEntry("#" + uri.m_hash.str(), out, String("fb2://"), address);
+        // "fb2://#pic" is a picture, "fb2://section-2#note" an entry (and a
+        // place in it); the reader tells a picture behind an entry's name.
+        const std::string hash = uri.m_hash.str();
+        return fetchEntry(hash.empty() ? path : path + "#" + hash, out, String("fb2://"), address);
     } else if (uri.is("content")) {
         out = callParentService("get.content", &uri);
         return folderOf(uri, File::separator);
@@ -292,6 +295,22 @@ bool BookWidget::GetInfoUri(std::string& entry, std::string& scheme) {
         return true;
     }
     return false;
+}
+
+String BookWidget::fragmentAddress(const std::string& fragment) {
+    String address = current_address();
+    const size_t hash = address.find(L"#");
+    if (hash != String::npos)
+        address = String(address.substr(0, hash));
+    const std::string id = !fragment.empty() && fragment[0] == '#' ? fragment.substr(1) : fragment;
+    // A FictionBook's notes live in entries of their own, all in one id space.
+    if (URI(address).is("fb2") && !id.empty()) {
+        auto lock = lockReader();
+        const std::string entry = m_reader ? m_reader->entry_name_of_id(id) : std::string();
+        if (!entry.empty())
+            return String("fb2://" + entry + "#" + id);
+    }
+    return String(address + String("#" + id));
 }
 
 void BookWidget::stepChapter(bool forward) {

@@ -89,6 +89,9 @@ public:
     bool isBook() const;
     // Reads and clears the book flag in one step (the window, when it announces the book).
     bool takeBookLoaded();
+    // The address a link to "#id" in the shown page leads to: the page itself
+    // with the fragment, or in a FictionBook the entry that holds the id.
+    String fragmentAddress(const std::string& fragment);
     // Where in which book the view stands: scheme "epub"/"fb2", entry the chapter.
     bool GetInfoUri(std::string& entry, std::string& scheme);
     // Runs the pending tasks named like the task last passed to processTask.

@@ -256,6 +256,14 @@ bool convert(iconv_t cd, const std::string& in, std::string& out) {
 } // namespace
 
 XmlDoc::XmlDoc(const std::string& text) : m_source(text) {
+    parse();
+}
+
+XmlDoc::XmlDoc(std::string&& text) : m_source(std::move(text)) {
+    parse();
+}
+
+void XmlDoc::parse() {
     bool parsed = NestingScan(m_source.c_str()).within(kMaxDepth);
     if (parsed) {
         try {

@@ -18,6 +18,8 @@ public:
     static constexpr int kMaxDepth = 512;
 
     explicit XmlDoc(const std::string& text);
+    // Takes the text over instead of copying it (a large book is parsed without a second copy).
+    explicit XmlDoc(std::string&& text);
     virtual ~XmlDoc();
     XmlDoc(const XmlDoc&) = delete;
     XmlDoc& operator=(const XmlDoc&) = delete;
@@ -52,6 +54,7 @@ public:
     void dump() const;
 
 private:
+    void parse();
     std::string m_source;
     rapidxml::xml_document<char> m_document;
     std::unique_ptr<XmlNodeRef> m_rootNode;

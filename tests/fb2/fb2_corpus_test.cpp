@@ -39,6 +39,7 @@ struct Source {
     std::unique_ptr<tf::XmlDoc> doc;
     const Node* root = nullptr;
     std::string body_text;    // all text of the main body
+    std::string all_text;     // the main body's text, then that of the other bodies in order
     std::string title;        // description/title-info/book-title, "" when absent
     std::string cover;        // coverpage image reference, "" when absent
     std::vector<std::pair<std::string, std::string>> binaries;  // id, content-type
@@ -62,10 +63,13 @@ Source load_source(const std::string& bytes) {
     if (!s.doc || !s.doc->root_node() || s.doc->root_node()->isEmpty())
         return s;
     s.root = s.doc->root_node()->getNode();
+    const Node* main = nullptr;
     for (const Node* n = s.root->first_node(); n; n = n->next_sibling()) {
         std::string name(n->name(), n->name_size());
-        if (name == "body" && !n->first_attribute("name") && s.body_text.empty())
+        if (name == "body" && !n->first_attribute("name") && !main) {
+            main = n;
             collect_text(n, s.body_text);
+        }
         if (name == "binary")
             s.binaries.emplace_back(n->first_attribute("id")->value(), n->first_attribute("content-type")->value());
         if (name == "description") {
@@ -79,6 +83,10 @@ Source load_source(const std::string& bytes) {
                 s.cover = href_of(image);
         }
     }
+    s.all_text = s.body_text;
+    for (const Node* n = s.root->first_node(); n; n = n->next_sibling())
+        if (n != main && std::string(n->name(), n->name_size()) == "body")
+            collect_text(n, s.all_text);
     return s;
 }
 
@@ -137,19 +145,34 @@ TEST(FB2Corpus, EveryBookOpensWithItsTextTitleAndPictures) {
         EXPECT_EQ(log.find("ERROR"), std::string::npos) << log;
         EXPECT_EQ(title, source.title.empty() ? reader->default_title() : source.title);
 
-        std::string page;
-        EXPECT_EQ(reader->get_entry("home", page), "html");
-        tf::XmlDoc doc(page);
-        const Node* body = page_body(doc);
-        ASSERT_NE(body, nullptr) << page.substr(0, 300);
-        std::string text;
-        collect_text(body, text);
-        // Nothing lost, nothing added; only white space may differ.
-        EXPECT_EQ(without_space(text), without_space(source.body_text));
-        HtmlView view = html_view(page);
-        EXPECT_EQ(without_space(view.text), without_space(source.body_text));
-        EXPECT_EQ(view.raw_text_elements, 0);
-        EXPECT_EQ(view.nonempty_empty_lines, 0);
+        // Every body is shown: the entries' pages together hold all of the
+        // book's text, in order; nothing lost, nothing added but white space.
+        const tf::pair_list_t spine = reader->spine();
+        ASSERT_FALSE(spine.empty());
+        std::string text, view_text;
+        std::vector<std::string> refs;
+        for (const auto& entry : spine) {
+            SCOPED_TRACE(entry.first);
+            std::string page;
+            EXPECT_EQ(reader->get_entry(entry.first, page), "html");
+            tf::XmlDoc doc(page);
+            const Node* body = page_body(doc);
+            ASSERT_NE(body, nullptr) << page.substr(0, 300);
+            collect_text(body, text);
+            HtmlView view = html_view(page);
+            view_text += view.text;
+            EXPECT_EQ(view.raw_text_elements, 0);
+            EXPECT_EQ(view.nonempty_empty_lines, 0);
+            for (const std::string& ref : page_image_refs(body))
+                refs.push_back(ref);
+        }
+        EXPECT_EQ(without_space(text), without_space(source.all_text));
+        EXPECT_EQ(without_space(view_text), without_space(source.all_text));
+        // The old single entry's name opens the first entry.
+        std::string home, first;
+        reader->get_entry("home", home);
+        reader->get_entry(spine.front().first, first);
+        EXPECT_EQ(home, first);
 
         // Every binary, and every picture the page shows, comes out as decodable text.
         std::set<std::string> ids;
@@ -157,7 +180,7 @@ TEST(FB2Corpus, EveryBookOpensWithItsTextTitleAndPictures) {
             expect_picture(*reader, "#" + binary.first, binary.second);
             ids.insert("#" + binary.first);
         }
-        for (const std::string& ref : page_image_refs(body)) {
+        for (const std::string& ref : refs) {
             EXPECT_EQ(ref.rfind("#", 0), 0u) << ref;
             EXPECT_TRUE(ids.count(ref)) << ref;
         }
@@ -197,8 +220,11 @@ TEST(FB2Corpus, BookWithoutDescription) {
     std::string page;
     reader->get_entry("", page);
     EXPECT_NE(page.find("<stanza><v>Między nami nic nie było!</v>"), std::string::npos) << page;
-    // The notes body is not part of the page.
+    // The notes body is an entry of its own.
     EXPECT_EQ(page.find("przypis edytorski"), std::string::npos);
+    ASSERT_EQ(reader->spine().size(), 2u);
+    reader->get_entry(reader->spine()[1].first, page);
+    EXPECT_NE(page.find("przypis edytorski"), std::string::npos) << page;
 }
 
 TEST(FB2Corpus, Windows1251Book) {
@@ -206,10 +232,13 @@ TEST(FB2Corpus, Windows1251Book) {
     ASSERT_TRUE(reader->open(corpus_path("fb2-fbe-script-description-cp1251.fb2")));
     ASSERT_TRUE(reader->parse());
     EXPECT_EQ(reader->get_title(), "Скрипт «Изменить дескрипшен» v.1.1 (описание)");
+    // Its first top-level section is a picture, the second opens its own entry.
     std::string page;
-    reader->get_entry("home", page);
-    EXPECT_NE(page.find("<div class=\"title\"><p>КРАТКОЕ ОПИСАНИЕ</p></div>"), std::string::npos);
+    reader->get_entry("section-1", page);
     EXPECT_NE(page.find("<image xlink:href=\"#i_001.png\"></image>"), std::string::npos);
+    EXPECT_EQ(page.find("КРАТКОЕ ОПИСАНИЕ"), std::string::npos);
+    reader->get_entry("section-2", page);
+    EXPECT_NE(page.find("<div class=\"title\"><p>КРАТКОЕ ОПИСАНИЕ</p></div>"), std::string::npos);
     std::string cover;
     reader->cover_page(cover);
     EXPECT_EQ(cover, "#cover.jpg");

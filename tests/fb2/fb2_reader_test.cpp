@@ -81,20 +81,26 @@ Logged logged(F f) {
 
 } // namespace
 
-TEST(FB2Reader, OneEntryBookAndStepping) {
+TEST(FB2Reader, EntriesAndStepping) {
     TempDir tmp;
     auto reader = open_book(tmp, book());
     EXPECT_EQ(reader->get_type(), "fb2");
     EXPECT_TRUE(reader->isOpen());
     EXPECT_EQ(reader->get_filename(), tmp.path + "/book.fb2");
     EXPECT_EQ(reader->get_title(), "Tom & Jerry");
-    const tf::pair_list_t home{{"home", "home"}};
-    EXPECT_EQ(reader->toc(), home);
-    EXPECT_EQ(reader->spine(), home);
-    EXPECT_EQ(reader->entry_name_next(""), "home");
-    EXPECT_EQ(reader->entry_name_next("home"), "");
-    EXPECT_EQ(reader->entry_name_prev("home"), "home");
+    // The main body's one section, then the notes body.
+    const tf::pair_list_t spine{{"section-1", ""}, {"notes", ""}};
+    EXPECT_EQ(reader->spine(), spine);
+    const tf::pair_list_t toc{{"section-1#fb2-section-1", "Chapter 1"}, {"notes", "notes"}};
+    EXPECT_EQ(reader->toc(), toc);
+    EXPECT_EQ(reader->entry_name_next(""), "section-1");
+    EXPECT_EQ(reader->entry_name_next("section-1"), "notes");
+    EXPECT_EQ(reader->entry_name_next("notes"), "");
+    EXPECT_EQ(reader->entry_name_prev("notes"), "section-1");
+    EXPECT_EQ(reader->entry_name_prev("section-1"), "");
     EXPECT_EQ(reader->entry_name_prev(""), "");
+    // A position stored under the old single entry stands for the first.
+    EXPECT_EQ(reader->entry_name_next("home"), "notes");
     EXPECT_TRUE(reader->get_font_entries().empty());
 
     reader->close();
@@ -458,7 +464,7 @@ TEST(FB2Reader, DamagedPicturesAndMarkupNeverBreakThePage) {
     EXPECT_EQ(out, "data64:image/png:");
 
     const std::string page = body_page(*reader);
-    EXPECT_NE(page.find("<p a=\"&quot;&lt;\">q\"<a xlink:href=\"#n\">n</a></p>"), std::string::npos) << page;
+    EXPECT_NE(page.find("<p a=\"&quot;&lt;\">q\"<a href=\"#n\">n</a></p>"), std::string::npos) << page;
     tf::XmlDoc doc(page);
     EXPECT_NE(page_body(doc), nullptr);
 }

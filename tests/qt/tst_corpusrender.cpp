@@ -5,9 +5,11 @@
 
 #include <QDir>
 #include <QtTest>
+#include <QTemporaryDir>
 
 #include "ViewTestTools.h"
 #include "corpus.h"
+#include "readers/FB2Reader.h"
 
 using namespace viewtest;
 
@@ -61,15 +63,27 @@ private slots:
     }
 
     void longPageLaidOutFromItsTop() {
-        // A FictionBook's single page is the whole book: far longer than a screen.
-        const QString file = QString::fromStdString(corpus_path("fb2-fb2cng-_Test.fb2"));
+        // A FictionBook entry far longer than a screen (one long chapter).
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        std::string chapter;
+        for (int i = 0; chapter.size() < tf::FB2Reader::kEntryBound / 2; ++i)
+            chapter += "<p>Paragraph " + std::to_string(i) + " of a long chapter, with words enough to wrap a line "
+                       "or two at this width and font size.</p>\n";
+        const QString file = dir.filePath("long.fb2");
+        QFile out(file);
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        out.write(("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<FictionBook><description/><body>"
+                   "<section><title><p>One</p></title>" + chapter + "</section></body></FictionBook>")
+                      .c_str());
+        out.close();
         const QRect page(0, 0, 800, 1000);
         tf::HtmlWindow whole, top;
         top.set_preview_height(page.height());
         for (tf::HtmlWindow* view : {&whole, &top}) {
             view->setFixedClientSize(page.size());
             QVERIFY(view->load_uri(tf::String(file.toStdString())));
-            view->load_uri(tf::String("fb2://home"));
+            view->load_uri(tf::String("fb2://section-1"));
             QVERIFY(view->has_document());
         }
         QVERIFY2(top.documentSize().height() * 2 < whole.documentSize().height(),

@@ -205,14 +205,34 @@ void MainFrameTest::opensAFictionBookWithItsContents() {
     Session s;
     const std::string path = book(kFb2);
     const test::BookFacts facts = test::readBook("fb2", path);
-    // The whole body is one entry.
-    QCOMPARE(facts.toc.size(), size_t(1));
+    // An entry per top-level section and per further body; a contents line
+    // per titled section, nested.
+    QVERIFY(facts.spine.size() > 3);
+    QVERIFY(facts.toc.size() > facts.spine.size());
     QVERIFY(s.open(path));
-    QCOMPARE(s.frame->getContentsTree()->count(), 1);
-    QCOMPARE(s.frame->getContentsTree()->label(0), QString::fromUtf8(facts.toc[0].second.c_str()));
-    QCOMPARE(s.frame->getChapterCount(), 1);
+    QCOMPARE(s.frame->getContentsTree()->count(), int(facts.toc.size()));
+    QCOMPARE(s.frame->getContentsTree()->label(1), QString::fromUtf8(facts.toc[1].second.c_str()));
+    QCOMPARE(s.frame->getChapterCount(), int(facts.spine.size()));
 
-    // The contents line opens the body through the reader's own address form.
+    // A line pointing inside an entry opens the entry scrolled to the section.
+    int inside = -1;
+    for (size_t i = 1; i < facts.toc.size() && inside < 0; ++i)
+        if (facts.toc[i].first.find('#') != std::string::npos &&
+            facts.toc[i].first.substr(0, facts.toc[i].first.find('#')) == facts.toc[i - 1].first)
+            inside = int(i);
+    QVERIFY(inside > 0);
+    s.frame->getContentsTree()->setCurrentLine(inside);
+    QVERIFY(s.waitAddress(tf::String("fb2://" + facts.toc[size_t(inside)].first)));
+    QTRY_VERIFY(s.view()->scrollPosition() > 0);
+
+    // A note link leads to the notes entry, at the note.
+    s.frame->getContentsTree()->setCurrentLine(0);
+    QVERIFY(s.waitAddress(tf::String("fb2://" + facts.toc[0].first)));
+    s.view()->on_anchor_click("#n_1", nullptr);
+    s.view()->processTask("open.uri");
+    QVERIFY(s.waitAddress(tf::String("fb2://notes#n_1")));
+    QTRY_VERIFY(s.view()->scrollPosition() > 0);
+    s.frame->getContentsTree()->setCurrentLine(1);
     s.frame->getContentsTree()->setCurrentLine(0);
     QVERIFY(s.waitAddress(tf::String("fb2://" + facts.toc[0].first)));
 

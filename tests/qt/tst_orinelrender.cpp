@@ -133,10 +133,23 @@ private slots:
         QCOMPARE(toc.size(), 16);
         QCOMPARE(toc.at(3).split('\t').mid(0, 2), (QStringList{"0", "CHAPTER I. Down the Rabbit-Hole"}));
 
-        const Run fb2 = render({"--info", book("fb2-fb2cng-_Test.fb2")});
+        // A FictionBook: an entry per top-level section and further body,
+        // contents nested, each entry rendered by its number.
+        const Run fb2 = render({"--info", "--toc", book("fb2-fb2cng-_Test.fb2")});
         QCOMPARE(fb2.code, 0);
         QVERIFY(fb2.out.contains("format: fb2\n"));
-        QVERIFY(fb2.out.contains("spine: 1\n"));
+        const QStringList fb2Lines = fb2.out.split('\n', Qt::SkipEmptyParts);
+        const int entries = fb2Lines.at(2).mid(QString("spine: ").size()).toInt();
+        QVERIFY2(entries > 3, qPrintable(fb2Lines.at(2)));
+        int deepest = 0;
+        for (const QString& line : fb2Lines.mid(4))
+            deepest = std::max(deepest, line.split('\t').at(0).toInt());
+        QVERIFY(deepest > 1);
+        QVERIFY(fb2.out.contains("\tnotes\n"));
+        const Run last = render({"--chapter", QString::number(entries), "--text", book("fb2-fb2cng-_Test.fb2")});
+        QCOMPARE(last.code, 0);
+        QVERIFY(!last.out.trimmed().isEmpty());
+        QCOMPARE(render({"--chapter", QString::number(entries + 1), "--text", book("fb2-fb2cng-_Test.fb2")}).code, 5);
     }
 
     void singleFilesAreTheirOwnPage_data() {

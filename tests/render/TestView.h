@@ -39,6 +39,7 @@ struct FakeBook {
     std::vector<std::string> spine;
     std::string cover = "<html><body><p>Cover page</p></body></html>";
     std::vector<std::string> fonts;
+    std::map<std::string, std::string> ids;  // element id -> the entry holding it
 };
 
 class FakeReader : public tf::BaseReader {
@@ -66,9 +67,16 @@ public:
     std::string get_entry(std::string name, std::string& out) override {
         note("get:" + name);
         auto it = m_book.entries.find(name);
+        // Like the FictionBook reader: "entry#place" is the entry.
+        if (it == m_book.entries.end() && name.find('#') != std::string::npos)
+            it = m_book.entries.find(name.substr(0, name.find('#')));
         if (it != m_book.entries.end())
             out = it->second;
         return out;
+    }
+    std::string entry_name_of_id(std::string id) override {
+        auto it = m_book.ids.find(id);
+        return it == m_book.ids.end() ? "" : it->second;
     }
     // The EPUB rule: an empty name steps to the first entry both ways.
     std::string entry_name_next(std::string name) override {

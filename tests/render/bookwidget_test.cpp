@@ -36,8 +36,12 @@ test::FakeBook epubBook() {
 test::FakeBook fb2Book() {
     test::FakeBook book;
     book.type = "fb2";
-    book.entries = {{"#", "<html><body><p>body</p></body></html>"}, {"#pic", "data64:image/png:UElDOjZ4Nw=="}};
-    book.spine = {"home"};
+    book.entries = {{"home", "<html><body><p>body</p></body></html>"},
+                    {"notes", "<html><body><p id=\"n1\">note</p></body></html>"},
+                    {"#pic", "data64:image/png:UElDOjZ4Nw=="},
+                    {"anything#pic", "data64:image/png:UElDOjZ4Nw=="}};
+    book.spine = {"home", "notes"};
+    book.ids = {{"n1", "notes"}};
     return book;
 }
 
@@ -103,7 +107,8 @@ TEST(ContentLookup, EveryKindOfAddress) {
         EXPECT_EQ(view.getReader()->get_type(), "epub") << "the book stayed open";
     }
 
-    // FictionBook addresses: only the fragment counts, "#" alone is the body.
+    // FictionBook addresses: the entry's name, with the fragment where there is
+    // one (the reader tells a picture behind it); "#pic" alone is a picture.
     ASSERT_TRUE(view.load_uri(tf::String("/books/tale.fb2")));
     const std::pair<const char*, const char*> fb2[] = {
         {"fb2://home", "<html><body><p>body</p></body></html>"},
@@ -305,11 +310,40 @@ TEST(Stepping, WalksTheReadingOrder) {
     view.load_uri(tf::String("fb2://home"));
     EXPECT_EQ(view.paintedText(), "body");
     view.stepChapterNext();
-    EXPECT_TRUE(view.takeAsyncLoads().empty()) << "the only entry is also the last";
+    EXPECT_EQ(view.takeAsyncLoads(), std::vector<tf::String>{tf::String("fb2://notes")});
+    view.load_uri(tf::String("fb2://notes"));
+    view.stepChapterNext();
+    EXPECT_TRUE(view.takeAsyncLoads().empty()) << "the last entry";
 
     TestView none;
     none.stepChapterNext();
     EXPECT_TRUE(none.takeAsyncLoads().empty());
+}
+
+TEST(Links, SamePageFragmentLeadsToTheEntryHoldingTheId) {
+    EpubView view;
+    view.load_uri(tf::String("/books/tale.fb2"));
+    view.load_uri(tf::String("fb2://home#top"));
+    struct Case {
+        const char* href;
+        const char* address;
+    } cases[] = {
+        {"#n1", "fb2://notes#n1"},       // a note in another entry
+        {"#nowhere", "fb2://home#nowhere"},  // no such id: the page itself
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.href);
+        EXPECT_EQ(view.fragmentAddress(c.href), tf::String(c.address));
+    }
+    // Followed, the note's entry is shown.
+    view.load_uri(view.fragmentAddress("#n1"));
+    EXPECT_EQ(view.paintedText(), "note");
+
+    // Other books keep the page's own address.
+    EpubView epub;
+    epub.load_uri(tf::String("epub://OEBPS/Text/ch1.xhtml"));
+    epub.books["epub"].ids = {{"n1", "OEBPS/Text/ch2.xhtml"}};
+    EXPECT_EQ(epub.fragmentAddress("#n1"), tf::String("epub://OEBPS/Text/ch1.xhtml#n1"));
 }
 
 TEST(Position, GetInfoUriByAddress) {
