@@ -14,6 +14,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <vector>
 
 #include "HtmlWindow.h"
 #include "src/NoteExtract.h"
@@ -42,7 +43,33 @@ bool hasChildTag(const litehtml::element::ptr& el, const char* tag) {
     return false;
 }
 
-// `address` without its fragment, and the fragment.
+// Where a link is drawn: an inline element has no box of its own, its words do.
+litehtml::position boxOf(const litehtml::element::ptr& el) {
+    litehtml::position box = el ? el->get_placement() : litehtml::position();
+    if (!el || (box.width > 0 && box.height > 0))
+        return box;
+    int left = 0, top = 0, right = 0, bottom = 0;
+    bool any = false;
+    std::vector<litehtml::element::ptr> stack{el};
+    for (size_t visited = 0; !stack.empty() && visited < 4096; ++visited) {
+        auto e = std::move(stack.back());
+        stack.pop_back();
+        const litehtml::position p = e->get_placement();
+        if (e->get_children_count() == 0 && p.width > 0 && p.height > 0) {
+            left = any ? std::min(left, p.x) : p.x;
+            top = any ? std::min(top, p.y) : p.y;
+            right = any ? std::max(right, p.x + p.width) : p.x + p.width;
+            bottom = any ? std::max(bottom, p.y + p.height) : p.y + p.height;
+            any = true;
+        }
+        for (size_t i = e->get_children_count(); i-- > 0;)
+            if (auto child = e->get_child(static_cast<int>(i)))
+                stack.push_back(std::move(child));
+    }
+    return any ? litehtml::position(left, top, right - left, bottom - top) : box;
+}
+
+// The entry part of an address.
 std::string entryOf(const URI& uri) {
     return uri.m_path.str();
 }
@@ -152,7 +179,7 @@ bool NotePopup::offer(const std::string& href, const litehtml::element::ptr& el)
         return false;
     const bool marked =
         NoteExtract::markedAsNote(attribute(el, "epub:type"), attribute(el, "role"), attribute(el, "type"));
-    const litehtml::position box = el ? el->get_placement() : litehtml::position();
+    const litehtml::position box = boxOf(el);
     if (!marked) {
         const bool superscript = tagOf(el ? el->parent() : nullptr) == "sup" || hasChildTag(el, "sup");
         litehtml::tstring text;
@@ -200,7 +227,8 @@ bool NotePopup::showNote(const String& address, const QRect& linkBox) {
     }
     if (!note.found || note.heading || note.html.empty())
         return false;
-    m_address = address;
+    // "Go to note" goes where the note was found.
+    m_address = entry == entryOf(uri) ? address : String(uri.m_protocol + "://" + entry + "#" + id);
     m_entry = entry;
     m_scheme = uri.m_protocol;
     m_html = QString::fromUtf8(note.html.data(), static_cast<qsizetype>(note.html.size()));

@@ -32,7 +32,8 @@ inline std::string navPoints(const std::vector<NavPoint>& points, int& order) {
 // An EPUB 2 book of the given chapters (file name, XHTML body) with that contents.
 inline std::string writeEpub(const TempDir& dir, const std::string& name, const std::string& title,
                              const std::vector<std::pair<std::string, std::string>>& chapters,
-                             const std::vector<NavPoint>& contents) {
+                             const std::vector<NavPoint>& contents,
+                             const std::vector<ZipMember>& extra = std::vector<ZipMember>()) {
     std::string manifest = "<item id=\"ncx\" href=\"toc.ncx\" media-type=\"application/x-dtbncx+xml\"/>";
     std::string spine;
     std::vector<ZipMember> members = {
@@ -61,6 +62,8 @@ inline std::string writeEpub(const TempDir& dir, const std::string& name, const 
     members.push_back({"OEBPS/toc.ncx", "<?xml version=\"1.0\"?><ncx xmlns=\"http://www.daisy.org/z3986/2005/ncx/\" "
                                         "version=\"2005-1\"><navMap>" +
                                             navPoints(contents, order) + "</navMap></ncx>"});
+    for (const ZipMember& m : extra)
+        members.push_back(m);
     const std::string path = dir.path + "/" + name;
     return write_zip(path, members) ? path : std::string();
 }
