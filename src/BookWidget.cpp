@@ -100,14 +100,6 @@ String BookWidget::openBook(const URI& uri, int type, std::string& out, const St
         m_reader.reset();
     }
     m_openError.clear();
-    {
-        const File file{String(path)};
-        if (!file.exist() || file.isDirectory() || !std::ifstream(path, std::ios::binary).good()) {
-            TF_LOG(LOG_ERROR, "cannot read the book file: " << path);
-            m_openError = "The file is missing or cannot be read.";
-            return folder;
-        }
-    }
     try {
         m_reader.reset(createReader(format));
     } catch (const std::exception& e) {
@@ -118,7 +110,12 @@ String BookWidget::openBook(const URI& uri, int type, std::string& out, const St
         return folder;
     // A file its reader refuses is no book: it must not be announced or recorded as one.
     if (!m_reader->open(path)) {
-        m_openError = m_reader->last_error();
+        const File file{String(path)};
+        // Whatever the format, a file that is not there to read says so first.
+        if (!file.exist() || file.isDirectory() || !std::ifstream(path, std::ios::binary).good())
+            m_openError = "The file is missing or cannot be read.";
+        else
+            m_openError = m_reader->last_error();
         if (m_openError.empty())
             m_openError = type == URI::RT_FB2 ? "The file is not a FictionBook." : "The file cannot be read.";
         m_reader->close();
