@@ -3,15 +3,19 @@
 // that survive a restart, the window title, and the reasons given when a book
 // cannot be opened.
 
+#include <QCheckBox>
 #include <QComboBox>
+#include <QSpinBox>
 #include <QImage>
 #include <QMessageBox>
 #include <QProcess>
+#include <QSettings>
 #include <QSplitter>
 #include <QWheelEvent>
 #include <QtTest>
 
 #include "MainFrameTestSupport.h"
+#include "PreferencesDialog.h"
 #include "Settings.h"
 #include "ZipBuilder.h"
 #include "src/ThemeStyle.h"
@@ -117,6 +121,7 @@ private slots:
     void lineWidthBoundsTheTextColumn();
     void ctrlWheelAndKeysZoom();
     void settingsSurviveARestart();
+    void preferencesDialogShowsAndReturnsTheChoices();
     void titleNamesTheBookOrTheProgram();
     void eachOpenFailureSaysWhy();
 };
@@ -299,6 +304,52 @@ void ReadingTest::settingsSurviveARestart() {
         third.frame->onTogglePanel();
         QVERIFY(std::abs(third.frame->getSplitBar()->sizes().value(0) - 240) <= 2);
     }
+}
+
+void ReadingTest::preferencesDialogShowsAndReturnsTheChoices() {
+    ThemeStyle given;
+    given.theme = ThemeStyle::THEME_DARK;
+    given.lineWidth = ThemeStyle::WIDTH_WIDE;
+    given.margin = 12;
+    given.lineSpacing = 150;
+    given.fontFamily = "No Such Family Installed";
+    tf::PreferencesDialog dialog(given);
+    // What it shows is what it was given, a family unknown to the system included.
+    QCOMPARE(dialog.style(), given);
+    QCOMPARE(dialog.themeBox()->currentText(), QString("Dark"));
+    QCOMPARE(dialog.widthBox()->currentText(), QString("Wide"));
+    dialog.themeBox()->setCurrentIndex(dialog.themeBox()->findData(ThemeStyle::THEME_SEPIA));
+    dialog.widthBox()->setCurrentIndex(dialog.widthBox()->findData(ThemeStyle::WIDTH_FULL));
+    dialog.marginBox()->setValue(1000);
+    dialog.spacingBox()->setCurrentIndex(0);
+    dialog.fontBox()->setCurrentIndex(0);
+    dialog.overrideBox()->setChecked(true);
+    const ThemeStyle chosen = dialog.style();
+    QCOMPARE(chosen.theme, ThemeStyle::THEME_SEPIA);
+    QCOMPARE(chosen.lineWidth, ThemeStyle::WIDTH_FULL);
+    QCOMPARE(chosen.margin, ThemeStyle::kMaxMargin);
+    QCOMPARE(chosen.lineSpacing, 0);
+    QCOMPARE(chosen.fontFamily, std::string());
+    QVERIFY(chosen.overrideBook);
+
+    // Values edited by hand in the settings file read as the defaults.
+    TempDir config;
+    setenv("XDG_CONFIG_HOME", config.path.c_str(), 1);
+    tf::Settings settings;
+    settings.setReadingStyle(given);
+    {
+        QSettings raw(settings.fileName(), QSettings::IniFormat);
+        raw.setValue("reading/theme", "purple");
+        raw.setValue("reading/margin", -5);
+        raw.setValue("reading/lineSpacing", 9999);
+        raw.setValue("panel/width", "wide");
+    }
+    const ThemeStyle read = settings.readingStyle();
+    QCOMPARE(read.theme, ThemeStyle::THEME_LIGHT);
+    QCOMPARE(read.margin, ThemeStyle::kDefaultMargin);
+    QCOMPARE(read.lineSpacing, 0);
+    QCOMPARE(read.lineWidth, ThemeStyle::WIDTH_WIDE);
+    QCOMPARE(settings.panelWidth(), 0);
 }
 
 void ReadingTest::titleNamesTheBookOrTheProgram() {
