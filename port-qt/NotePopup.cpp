@@ -204,25 +204,26 @@ bool NotePopup::showNote(const String& address, const QRect& linkBox) {
     const URI uri(address);
     const std::string id = uri.m_hash.str();
     std::string entry = entryOf(uri);
-    NoteExtract::Note note;
-    {
+    // The markup is read under the reader's lock; parsing it waits for nobody.
+    auto fetch = [this](const std::string& name, bool byId) {
         auto lock = m_view->lockReader();
         BaseReader* reader = m_view->getReader();
         if (!reader || !reader->isOpen())
-            return false;
-        auto fetch = [reader](const std::string& name) {
-            std::string out;
-            std::string page = reader->get_entry(name, out);
-            return out.empty() ? page : out;
-        };
-        note = NoteExtract::extract(fetch(entry), id);
-        if (!note.found) {
-            // The id may live in another entry than the link names.
-            const std::string holder = reader->entry_name_of_id(id);
-            if (!holder.empty() && holder != entry) {
-                entry = holder;
-                note = NoteExtract::extract(fetch(entry), id);
-            }
+            return std::make_pair(std::string(), std::string());
+        const std::string holder = byId ? reader->entry_name_of_id(name) : name;
+        if (holder.empty())
+            return std::make_pair(std::string(), std::string());
+        std::string out;
+        std::string page = reader->get_entry(holder, out);
+        return std::make_pair(holder, out.empty() ? page : out);
+    };
+    NoteExtract::Note note = NoteExtract::extract(fetch(entry, false).second, id);
+    if (!note.found) {
+        // The id may live in another entry than the link names.
+        const auto other = fetch(id, true);
+        if (!other.first.empty() && other.first != entry) {
+            entry = other.first;
+            note = NoteExtract::extract(other.second, id);
         }
     }
     if (!note.found || note.heading || note.html.empty())
