@@ -3,6 +3,7 @@
 //
 //   orinel-render [--width W] [--height H] [--font-size S] [--chapter N | --entry NAME]
 //                 [--full] [--text] [--toc] [--info] -o OUT.png BOOK
+//   orinel-render --thumbnail SIZE BOOK OUT.png
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -15,6 +16,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "BookThumbnail.h"
 #include "HtmlWindow.h"
 #include "PngWriter.h"
 #include "utility/String.h"
@@ -52,6 +54,28 @@ std::string oneLine(std::string text) {
     return text;
 }
 
+// A file manager's thumbnail: the cover (or first page) no larger than SIZE on
+// its longer side. Fails with a status other than 0 and leaves no file behind.
+[[noreturn]] void thumbnail(const QCommandLineParser& args) {
+    const QStringList positional = args.positionalArguments();
+    QString out = args.value("output");
+    if (positional.size() == 2 && out.isEmpty())
+        out = positional[1];
+    else if (positional.size() != 1 || out.isEmpty())
+        fail("--thumbnail SIZE wants BOOK and OUT.png", 2);
+    const int size = positive(args, "thumbnail", 0, tf::BookThumbnail::kMaxSize);
+    QString why;
+    const QImage image = tf::BookThumbnail::make(positional[0], size, &why);
+    if (image.isNull())
+        fail("no thumbnail for " + positional[0].toStdString() + ": " + why.toStdString(), 4);
+    if (!tf::PngWriter::write(image, out, &why)) {
+        QFile::remove(out);
+        fail("cannot write " + out.toStdString() + ": " + why.toStdString(), 6);
+    }
+    std::fflush(stderr);
+    std::_Exit(0);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -80,6 +104,8 @@ int main(int argc, char** argv) {
         {"toc", "Print the contents entries with their depth."},
         {"info", "Print the title, format, spine length and contents length."},
         {{"o", "output"}, "The PNG file to write.", "OUT.png"},
+        {"thumbnail", "Write the cover (or first page) at most SIZE pixels on its longer side: "
+                      "--thumbnail SIZE BOOK OUT.png.", "SIZE"},
     });
     args.addPositionalArgument("BOOK", "An EPUB, FictionBook, HTML, XHTML or SVG file.");
     if (!args.parse(QCoreApplication::arguments()))
@@ -89,6 +115,8 @@ int main(int argc, char** argv) {
         std::fflush(g_out);
         return 0;
     }
+    if (args.isSet("thumbnail"))
+        thumbnail(args);
     const QStringList positional = args.positionalArguments();
     if (positional.size() != 1)
         fail("give exactly one BOOK (see --help)", 2);
