@@ -7,11 +7,10 @@ set(CPACK_PACKAGE_VENDOR "Orinel Reader")
 set(CPACK_PACKAGE_CONTACT "Orinel Reader developers <orinel-reader@users.noreply.invalid>")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "small, fast e-book reader for EPUB and FictionBook")
-set(CPACK_PACKAGE_DESCRIPTION
-  "Orinel Reader opens EPUB, FictionBook 2 (also zipped) and single HTML,\n"
-  "XHTML or SVG files, lays them out itself and keeps a small library of\n"
-  "books with covers and reading positions. It also draws book covers as\n"
-  "thumbnails for file managers.")
+set(CPACK_PACKAGE_DESCRIPTION "Orinel Reader opens EPUB, FictionBook 2 (also zipped) and single HTML,\n\
+XHTML or SVG files, lays them out itself and keeps a small library of\n\
+books with covers and reading positions. It also draws book covers as\n\
+thumbnails for file managers.")
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
