@@ -71,6 +71,10 @@ for program in "$work"/root/usr/bin/*; do
   if grep -q '\.debug_info' <<<"$sections"; then fail "$(basename "$program") is not stripped"; fi
 done
 
+# The packaged (stripped) programs run.
+QT_QPA_PLATFORM=offscreen "$work/root/usr/bin/orinel-reader" --version >/dev/null 2>&1 || fail "the packaged reader does not start"
+"$work/root/usr/bin/orinel-render" --help >/dev/null 2>&1 || fail "the packaged orinel-render does not start"
+
 # apt would install it with what it depends on (a dry run: nothing changes).
 if command -v apt-get >/dev/null; then
   apt-get -s install "$deb" >"$work/apt.log" 2>&1 || { cat "$work/apt.log" >&2; fail "apt cannot install the package"; }
