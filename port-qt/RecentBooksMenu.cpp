@@ -6,7 +6,8 @@
 
 namespace tf {
 
-RecentBooksMenu::RecentBooksMenu(Source source, QWidget* parent) : QMenu("Recent books", parent), source(std::move(source)) {
+RecentBooksMenu::RecentBooksMenu(Source source, QWidget* parent)
+    : QMenu("Recent books", parent), source(std::move(source)) {
     setObjectName("recentBooks");
     setToolTipsVisible(true);
     connect(this, &QMenu::aboutToShow, this, &RecentBooksMenu::refresh);
