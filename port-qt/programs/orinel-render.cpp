@@ -12,8 +12,10 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "BookThumbnail.h"
@@ -79,7 +81,12 @@ std::string oneLine(std::string text) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+    // A thumbnailer runs where no display may be reached (file managers
+    // sandbox it), whatever platform the environment names.
+    const bool thumbnailing = std::any_of(argv + 1, argv + argc, [](const char* arg) {
+        return std::strcmp(arg, "--thumbnail") == 0 || std::strncmp(arg, "--thumbnail=", 12) == 0;
+    });
+    if (thumbnailing || qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     // Parts of the core write diagnostics to the standard output; the
     // program's own output (--info, --toc, --text) keeps a clean stream.

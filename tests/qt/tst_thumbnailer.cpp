@@ -45,6 +45,10 @@ Run thumbnail(const QStringList& args, bool* untouched = nullptr) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("XDG_DATA_HOME", data.path());
     env.insert("HOME", home.path());
+    // A file manager's session names a platform the sandboxed thumbnailer cannot reach.
+    env.insert("QT_QPA_PLATFORM", "xcb");
+    env.remove("DISPLAY");
+    env.remove("WAYLAND_DISPLAY");
     p.setProcessEnvironment(env);
     p.setProgram(ORINEL_RENDER_BIN);
     p.setArguments(QStringList{"--thumbnail"} + args);
