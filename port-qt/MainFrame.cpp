@@ -23,6 +23,7 @@
 #include <QThread>
 #include <QTimer>
 #include <QToolBar>
+#include <QToolButton>
 #include <QUrl>
 
 #include <algorithm>
@@ -32,6 +33,7 @@
 #include "HtmlWindow.h"
 #include "ImageCache.h"
 #include "PngWriter.h"
+#include "RecentBooksMenu.h"
 #include "SearchBox.h"
 #include "src/DataHelper.h"
 #include "utility/File.h"
@@ -185,6 +187,19 @@ MainFrame::MainFrame(QWidget* parent) : QMainWindow(parent) {
     setCentralWidget(splitBar);
 
     createActions();
+    // The Open button's drop-down: the library's last books.
+    auto* recent = new RecentBooksMenu(
+        [this]() -> std::vector<std::pair<std::string, std::string>> {
+            if (!library)
+                return {};
+            return library->recentBooks(RecentBooksMenu::kCount);
+        },
+        this);
+    connect(recent, &RecentBooksMenu::bookChosen, this, &MainFrame::openBook);
+    if (auto* open = qobject_cast<QToolButton*>(toolSet->widgetForAction(action(CMD_FILE_OPEN)))) {
+        open->setMenu(recent);
+        open->setPopupMode(QToolButton::MenuButtonPopup);
+    }
 
     // Moving the bar re-lays out the page; a drag sends many moves, one layout follows.
     relayoutTimer = new QTimer(this);
@@ -586,7 +601,7 @@ void MainFrame::onFileOpen() {
         files = fileChooser();
     } else {
         files = QFileDialog::getOpenFileNames(this, "Open file", QString(),
-                                              "Ebook files (*.epub *.fb2 *.html *.htm *.xhtml);;All (*)");
+                                              "Ebook files (*.epub *.fb2 *.fb2.zip *.html *.htm *.xhtml);;All (*)");
     }
     if (files.isEmpty())
         return;
@@ -600,6 +615,15 @@ void MainFrame::openBook(const QString& path) {
     clearPanel();
     bookPath = pathToString(QFileInfo(path).absoluteFilePath());
     loadURI(bookPath);
+}
+
+void MainFrame::openFromOutside(const QString& path) {
+    if (!path.isEmpty() && pathToString(QFileInfo(path).absoluteFilePath()) != openBookFile())
+        openBook(path);
+    setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    show();
+    raise();
+    activateWindow();
 }
 
 String MainFrame::openBookFile() {

@@ -105,6 +105,9 @@ public:
     void onFileOpen();
     // Opens a book file as if it had been chosen in the dialog (command line, drops).
     void openBook(const QString& path);
+    // A book handed over by another start of the reader: opened unless it is
+    // the open one (which keeps its page); the window comes to the front.
+    void openFromOutside(const QString& path);
     // Loads an address on the worker; returns at once.
     void loadURI(const String& address);
     // The view's first paint after a book file was opened.

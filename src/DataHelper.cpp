@@ -39,6 +39,7 @@ const char* const kSelectState = "SELECT read_uri, read_pos, zoom_level FROM fil
 const char* const kUpdateState = "UPDATE files SET read_uri=?, read_pos=?, zoom_level=? WHERE filename = ?";
 const char* const kSelectHome =
     "SELECT id, filename, cover, title, format\t\t\t\t\t\t\t\t FROM files ORDER BY id DESC LIMIT 100";
+const char* const kSelectRecent = "SELECT filename, title FROM files ORDER BY id DESC LIMIT ?";
 
 const char* const kCmdPrefix = "cmd://";
 const char* const kPlaceholderCover = "content://cover.png";
@@ -160,6 +161,16 @@ std::string DataHelper::getHomePage() {
         page += "<tr><td><a href=\"cmd://delete_all\">Remove All</a></td></tr>";
     page += "</table></body></html>";
     return page;
+}
+
+std::vector<std::pair<std::string, std::string>> DataHelper::recentBooks(int limit) {
+    std::vector<std::pair<std::string, std::string>> books;
+    DataStore::Rows rows;
+    if (!available || limit <= 0 || !store->getQuery(kSelectRecent, {limit}, rows))
+        return books;
+    for (const DataStore::Row& row : rows)
+        books.emplace_back(column(row, "filename"), column(row, "title"));
+    return books;
 }
 
 bool DataHelper::addNewFile(const String& filename, const String& title, const String& cover) {

@@ -3,6 +3,7 @@
 //
 //   orinel-render [--width W] [--height H] [--font-size S] [--chapter N | --entry NAME]
 //                 [--full] [--text] [--toc] [--info] -o OUT.png BOOK
+//   orinel-render --thumbnail SIZE BOOK OUT.png
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -11,10 +12,13 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
+#include "BookThumbnail.h"
 #include "HtmlWindow.h"
 #include "PngWriter.h"
 #include "utility/String.h"
@@ -52,10 +56,37 @@ std::string oneLine(std::string text) {
     return text;
 }
 
+// A file manager's thumbnail: the cover (or first page) no larger than SIZE on
+// its longer side. Fails with a status other than 0 and leaves no file behind.
+[[noreturn]] void thumbnail(const QCommandLineParser& args) {
+    const QStringList positional = args.positionalArguments();
+    QString out = args.value("output");
+    if (positional.size() == 2 && out.isEmpty())
+        out = positional[1];
+    else if (positional.size() != 1 || out.isEmpty())
+        fail("--thumbnail SIZE wants BOOK and OUT.png", 2);
+    const int size = positive(args, "thumbnail", 0, tf::BookThumbnail::kMaxSize);
+    QString why;
+    const QImage image = tf::BookThumbnail::make(positional[0], size, &why);
+    if (image.isNull())
+        fail("no thumbnail for " + positional[0].toStdString() + ": " + why.toStdString(), 4);
+    if (!tf::PngWriter::write(image, out, &why)) {
+        QFile::remove(out);
+        fail("cannot write " + out.toStdString() + ": " + why.toStdString(), 6);
+    }
+    std::fflush(stderr);
+    std::_Exit(0);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+    // A thumbnailer runs where no display may be reached (file managers
+    // sandbox it), whatever platform the environment names.
+    const bool thumbnailing = std::any_of(argv + 1, argv + argc, [](const char* arg) {
+        return std::strcmp(arg, "--thumbnail") == 0 || std::strncmp(arg, "--thumbnail=", 12) == 0;
+    });
+    if (thumbnailing || qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     // Parts of the core write diagnostics to the standard output; the
     // program's own output (--info, --toc, --text) keeps a clean stream.
@@ -80,6 +111,8 @@ int main(int argc, char** argv) {
         {"toc", "Print the contents entries with their depth."},
         {"info", "Print the title, format, spine length and contents length."},
         {{"o", "output"}, "The PNG file to write.", "OUT.png"},
+        {"thumbnail", "Write the cover (or first page) at most SIZE pixels on its longer side: "
+                      "--thumbnail SIZE BOOK OUT.png.", "SIZE"},
     });
     args.addPositionalArgument("BOOK", "An EPUB, FictionBook, HTML, XHTML or SVG file.");
     if (!args.parse(QCoreApplication::arguments()))
@@ -89,6 +122,8 @@ int main(int argc, char** argv) {
         std::fflush(g_out);
         return 0;
     }
+    if (args.isSet("thumbnail"))
+        thumbnail(args);
     const QStringList positional = args.positionalArguments();
     if (positional.size() != 1)
         fail("give exactly one BOOK (see --help)", 2);

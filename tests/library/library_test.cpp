@@ -426,6 +426,30 @@ TEST_F(Library, RecordingAKnownBookAgainKeepsItsRowAndState) {
     EXPECT_FALSE(library.addNewFile(S(""), S("No file"), S("")));
 }
 
+TEST_F(Library, RecentBooksAreTheLastRecordedNewestFirst) {
+    DataHelper library;
+    EXPECT_TRUE(library.recentBooks(10).empty());
+    // Paths are bytes as the file system has them; titles UTF-8.
+    const std::string odd = "/b/caf\xc3\xa9 & \xff.fb2";
+    ASSERT_TRUE(library.addNewFile(S(odd), S("Caf\xc3\xa9"), S("")));
+    for (int i = 0; i < 12; ++i)
+        ASSERT_TRUE(library.addNewFile(S("/b/" + std::to_string(i) + ".epub"), S("Book " + std::to_string(i)), S("")));
+    // Recorded again: it keeps its place.
+    EXPECT_FALSE(library.addNewFile(S(odd), S("Again"), S("")));
+
+    const auto recent = library.recentBooks(10);
+    ASSERT_EQ(recent.size(), 10u);
+    for (size_t i = 0; i < recent.size(); ++i) {
+        EXPECT_EQ(recent[i].first, "/b/" + std::to_string(11 - i) + ".epub");
+        EXPECT_EQ(recent[i].second, "Book " + std::to_string(11 - i));
+    }
+    const auto all = library.recentBooks(20);
+    ASSERT_EQ(all.size(), 13u);
+    EXPECT_EQ(all.back(), std::make_pair(odd, std::string("Caf\xc3\xa9")));
+    EXPECT_TRUE(library.recentBooks(0).empty());
+    EXPECT_TRUE(library.recentBooks(-1).empty());
+}
+
 TEST_F(Library, CoverPathIsKeptOnlyWhenTheFileExists) {
     DataHelper library;
     std::string dir = library.createBookDirectory("With cover");
