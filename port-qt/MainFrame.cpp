@@ -32,6 +32,7 @@
 #include "HtmlWindow.h"
 #include "ImageCache.h"
 #include "PngWriter.h"
+#include "ReadingTracker.h"
 #include "SearchBox.h"
 #include "src/DataHelper.h"
 #include "utility/File.h"
@@ -185,6 +186,9 @@ MainFrame::MainFrame(QWidget* parent) : QMainWindow(parent) {
     setCentralWidget(splitBar);
 
     createActions();
+
+    tracker = new ReadingTracker(view, this);
+    status->insertPermanentWidget(0, tracker->progressLabel());
 
     // Moving the bar re-lays out the page; a drag sends many moves, one layout follows.
     relayoutTimer = new QTimer(this);
@@ -401,6 +405,7 @@ void MainFrame::onZoomOut() {
 }
 
 void MainFrame::reloadAtNewSize() {
+    tracker->keepPlace();
     if (!worker.busy()) {
         view->load_refresh();
         return;
@@ -570,6 +575,7 @@ void MainFrame::onActivate() {
         return;
     activated = true;
     library = std::make_unique<DataHelper>();
+    tracker->setLibrary(library.get());
     onSetStatus(String(kReady));
     onHomePage();
 }
@@ -616,10 +622,8 @@ bool MainFrame::saveReadingState() {
     const String filename = openBookFile();
     if (filename.empty())
         return false;
-    const int position = view->scrollPosition();
-    const int zoom = view->get_default_font_size();
-    const String address = view->current_address();
-    return library->saveReadState(filename, address, position, zoom);
+    // The designed columns and the text anchor, in one transaction.
+    return tracker->saveNow(true);
 }
 
 void MainFrame::loadURI(const String& address) {
@@ -673,7 +677,12 @@ void MainFrame::callThread(MainFrame* frame, const LoadRequest& request) {
         TF_LOG(LOG_INFO, "restore reading pos: " << address.str());
         if (zoom >= BookWidget::kMinFontSize && zoom <= BookWidget::kMaxFontSize)
             view->setFontSize(zoom);
-        view->queueTask("scroll.set", String(std::to_string(position)));
+        // The text anchor holds across zoom, width and style; the pixel offset when there is none.
+        ReadingPositions::Anchor anchor;
+        if (frame->tracker->fetchAnchor(filename.str(), anchor) && anchor.entry == URI(address).m_path.str())
+            frame->tracker->expectAnchor(anchor);
+        else
+            view->queueTask("scroll.set", String(std::to_string(position)));
         const auto before = view->document();
         view->load_uri(address);
         // A chapter that is gone from the book: its cover rather than the page of another book.
@@ -720,6 +729,7 @@ void MainFrame::onFileLoad() {
         }
     }
 
+    tracker->bookOpened();
     const std::string title = reader->get_title();
     onSetStatus(String::utf2wide(title.data(), static_cast<int>(title.size())));
 
@@ -857,6 +867,7 @@ void MainFrame::onFileClose() {
     // A load still under way would show its page after the home page.
     waitForLoads();
     saveReadingState();
+    tracker->bookClosed();
     bookPath.clear();
     view->close();
     clearPanel();

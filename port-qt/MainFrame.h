@@ -28,6 +28,7 @@ namespace tf {
 
 class DataHelper;
 class HtmlWindow;
+class ReadingTracker;
 class SearchBox;
 class URI;
 
@@ -142,6 +143,7 @@ public:
     QToolBar* getToolSet() const { return toolSet; }
     DataHelper* getLibrary() const { return library.get(); }
     LoadWorker& getWorker() { return worker; }
+    ReadingTracker* getTracker() const { return tracker; }
     bool isActivated() const { return activated; }
     int getChapterCount() const { return chapterCount; }
     const pair_list_t& getTocEntries() const { return tocEntries; }
@@ -225,6 +227,8 @@ private:
     bool progressQueued = false;
     // The status text of the workflow, shown again after a search message.
     QString statusBase;
+    // Where the reader is: progress text, text anchors, saving when reading pauses.
+    ReadingTracker* tracker = nullptr;
     Question questionHandler;
     FileChooser fileChooser;
     // Declared last: stopped and joined first, while everything a load uses still exists.

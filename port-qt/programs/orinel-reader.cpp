@@ -6,6 +6,10 @@
 
 #include "AboutDialog.h"
 #include "MainFrame.h"
+#include "ReadingTracker.h"
+#include "SignalWatcher.h"
+
+#include <csignal>
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -30,6 +34,13 @@ int main(int argc, char** argv) {
         frame.setWindowIcon(icon);
         QApplication::setWindowIcon(icon);
         frame.show();
+
+        // A logout (SIGHUP, SIGTERM) or Ctrl+C keeps the reading position.
+        tf::SignalWatcher signalWatcher({SIGTERM, SIGINT, SIGHUP});
+        QObject::connect(&signalWatcher, &tf::SignalWatcher::signalled, &frame, [&frame](int) {
+            frame.getTracker()->saveNow(false);
+            QCoreApplication::exit(0);
+        });
 
         const QStringList books = parser.positionalArguments();
         if (!books.isEmpty()) {
