@@ -33,6 +33,7 @@
 #include "ImageCache.h"
 #include "PngWriter.h"
 #include "ReadingTracker.h"
+#include "WholeBookSearch.h"
 #include "SearchBox.h"
 #include "src/DataHelper.h"
 #include "utility/File.h"
@@ -189,6 +190,8 @@ MainFrame::MainFrame(QWidget* parent) : QMainWindow(parent) {
 
     tracker = new ReadingTracker(view, this);
     status->insertPermanentWidget(0, tracker->progressLabel());
+    bookSearch = new WholeBookSearch(this, view, tracker);
+    connect(bookSearch, &WholeBookSearch::openRequested, this, [this](const String& address) { loadURI(address); });
 
     // Moving the bar re-lays out the page; a drag sends many moves, one layout follows.
     relayoutTimer = new QTimer(this);
@@ -216,6 +219,9 @@ MainFrame::MainFrame(QWidget* parent) : QMainWindow(parent) {
 }
 
 MainFrame::~MainFrame() {
+    // They follow the view: gone before it.
+    delete bookSearch;
+    delete tracker;
     worker.stop();
     recorder.stop();
 }
@@ -355,11 +361,18 @@ void MainFrame::processKey(QKeyEvent& event) {
             view->setScrollPosition(y + HtmlWindow::kLineStep);
         return;
     case Qt::Key_F:
+        if (ctrl && (event.modifiers() & Qt::ShiftModifier)) {
+            onBookSearch();
+            return;
+        }
         if (ctrl) {
             onSearch();
             return;
         }
         break;
+    case Qt::Key_F3:
+        bookSearch->step((event.modifiers() & Qt::ShiftModifier) ? -1 : 1);
+        return;
     case Qt::Key_T:
         if (ctrl) {
             onTogglePanel();
@@ -730,6 +743,7 @@ void MainFrame::onFileLoad() {
     }
 
     tracker->bookOpened();
+    bookSearch->bookOpened();
     const std::string title = reader->get_title();
     onSetStatus(String::utf2wide(title.data(), static_cast<int>(title.size())));
 
@@ -868,6 +882,7 @@ void MainFrame::onFileClose() {
     waitForLoads();
     saveReadingState();
     tracker->bookClosed();
+    bookSearch->bookClosed();
     bookPath.clear();
     view->close();
     clearPanel();
@@ -919,6 +934,7 @@ bool MainFrame::busy() const {
 
 void MainFrame::onSearch() {
     if (searchBox->toggle()) {
+        searchBox->setWholeBook(false);
         view->clearTextRange();
         view->createTextRange();
     } else {
@@ -927,9 +943,24 @@ void MainFrame::onSearch() {
     }
 }
 
+void MainFrame::onBookSearch() {
+    if (searchBox->isVisible() && searchBox->wholeBook()) {
+        onSearch();
+        return;
+    }
+    if (!searchBox->isVisible())
+        searchBox->toggle();
+    searchBox->setWholeBook(true);
+    searchBox->setFocus(Qt::ShortcutFocusReason);
+}
+
 void MainFrame::doSearch(QKeyEvent* event) {
     const bool backward = event && (event->modifiers() & Qt::ShiftModifier);
     const QString text = searchBox->text();
+    if (searchBox->wholeBook()) {
+        bookSearch->enter(text, searchBox->exact(), backward);
+        return;
+    }
     const std::string keyword = text.toUtf8().toStdString();
     // The page may have changed since the box opened: its runs went with the old one.
     if (view->textRangeSize() == 0)

@@ -30,6 +30,7 @@ class DataHelper;
 class HtmlWindow;
 class ReadingTracker;
 class SearchBox;
+class WholeBookSearch;
 class URI;
 
 // The reader's one top-level window: tool bar, contents panel beside the
@@ -123,6 +124,8 @@ public:
     // ---- search -----------------------------------------------------------
 
     void onSearch();
+    // Ctrl+Shift+F: the search box for the whole book (again: hides it).
+    void onBookSearch();
     // One search step; Shift in `event` searches backwards.
     void doSearch(QKeyEvent* event);
 
@@ -144,6 +147,7 @@ public:
     DataHelper* getLibrary() const { return library.get(); }
     LoadWorker& getWorker() { return worker; }
     ReadingTracker* getTracker() const { return tracker; }
+    WholeBookSearch* getBookSearch() const { return bookSearch; }
     bool isActivated() const { return activated; }
     int getChapterCount() const { return chapterCount; }
     const pair_list_t& getTocEntries() const { return tocEntries; }
@@ -229,6 +233,7 @@ private:
     QString statusBase;
     // Where the reader is: progress text, text anchors, saving when reading pauses.
     ReadingTracker* tracker = nullptr;
+    WholeBookSearch* bookSearch = nullptr;
     Question questionHandler;
     FileChooser fileChooser;
     // Declared last: stopped and joined first, while everything a load uses still exists.

@@ -42,8 +42,7 @@ ReadingTracker::~ReadingTracker() {
     if (m_cancelMeasure)
         *m_cancelMeasure = true;
     m_measurer.stop();
-    // The label belongs to the status bar once it was added there.
-    if (!m_label->parent())
+    if (m_label && !m_label->parent())
         delete m_label;
 }
 
@@ -267,7 +266,7 @@ int ReadingTracker::percentNow() {
 }
 
 QString ReadingTracker::progressText() const {
-    return m_label->isVisible() ? m_label->text() : QString();
+    return m_label && !m_label->isHidden() ? m_label->text() : QString();
 }
 
 void ReadingTracker::onScrolled() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 #include <atomic>
@@ -13,7 +14,7 @@
 #include "src/ReadingPositions.h"
 #include "src/TextAnchorMap.h"
 
-class QLabel;
+#include <QLabel>
 class QTimer;
 
 namespace tf {
@@ -112,7 +113,7 @@ private:
     void measure();
 
     HtmlWindow* m_view;
-    QLabel* m_label = nullptr;
+    QPointer<QLabel> m_label; // the status bar owns it once added there
     QTimer* m_idle = nullptr;
     DataHelper* m_library = nullptr;
     std::unique_ptr<ReadingPositions> m_positions;
