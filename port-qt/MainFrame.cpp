@@ -189,7 +189,7 @@ MainFrame::MainFrame(QWidget* parent) : QMainWindow(parent) {
     createActions();
 
     tracker = new ReadingTracker(view, this);
-    status->insertPermanentWidget(0, tracker->progressLabel());
+    status->addPermanentWidget(tracker->progressLabel());
     bookSearch = new WholeBookSearch(this, view, tracker);
     connect(bookSearch, &WholeBookSearch::openRequested, this, [this](const String& address) { loadURI(address); });
 
