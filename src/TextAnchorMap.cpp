@@ -53,6 +53,7 @@ bool blank(const std::u32string& word) {
 
 void TextAnchorMap::build(const std::u32string& text, const text_range_t& runs) {
     m_runs.clear();
+    m_wordRuns = 0;
     std::vector<std::u32string> words(runs.size());
     for (size_t i = 0; i < runs.size(); ++i)
         words[i] = FoldedText::decode(run_text(runs[i]));
@@ -62,6 +63,7 @@ void TextAnchorMap::build(const std::u32string& text, const text_range_t& runs) 
         const std::u32string& word = words[i];
         if (word.empty() || blank(word))
             continue;
+        ++m_wordRuns;
         size_t at = findFrom(text, cursor, cursor + kLookAhead + word.size(), word);
         if (at == std::u32string::npos && ++lost >= kLostRuns) {
             // Look for this run and the next few together, anywhere further on.

@@ -31,6 +31,8 @@ public:
     void clear() { m_runs.clear(); }
     bool empty() const { return m_runs.empty(); }
     const std::vector<Run>& runs() const { return m_runs; }
+    // Runs with text (not only white space) seen by the last build.
+    size_t wordRuns() const { return m_wordRuns; }
 
     // The offset of the first text whose box reaches below `y`; -1 when none.
     long offsetAt(int y) const;
@@ -41,6 +43,7 @@ public:
 
 private:
     std::vector<Run> m_runs; // ascending offsets
+    size_t m_wordRuns = 0;
 };
 
 } // namespace tf
