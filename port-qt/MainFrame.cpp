@@ -219,11 +219,11 @@ MainFrame::MainFrame(QWidget* parent) : QMainWindow(parent) {
 }
 
 MainFrame::~MainFrame() {
-    // They follow the view: gone before it.
-    delete bookSearch;
-    delete tracker;
     worker.stop();
     recorder.stop();
+    // They follow the view: gone before it (and after the loads that use them).
+    delete bookSearch;
+    delete tracker;
 }
 
 void MainFrame::createActions() {

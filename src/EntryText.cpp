@@ -45,8 +45,10 @@ bool isSkipped(const GumboElement& el) {
     case GUMBO_TAG_HEAD: case GUMBO_TAG_SCRIPT: case GUMBO_TAG_STYLE: case GUMBO_TAG_TEMPLATE:
     case GUMBO_TAG_RT: case GUMBO_TAG_RP:
         return true;
-    case GUMBO_TAG_TITLE: case GUMBO_TAG_DESC:
-        return el.tag_namespace == GUMBO_NAMESPACE_SVG || el.tag == GUMBO_TAG_TITLE;
+    case GUMBO_TAG_TITLE: // never shown, in a head or a picture
+        return true;
+    case GUMBO_TAG_DESC:
+        return el.tag_namespace == GUMBO_NAMESPACE_SVG;
     default:
         return el.tag_namespace == GUMBO_NAMESPACE_MATHML && el.tag == GUMBO_TAG_ANNOTATION_XML;
     }
