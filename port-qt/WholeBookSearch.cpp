@@ -34,6 +34,9 @@ WholeBookSearch::~WholeBookSearch() {
 }
 
 void WholeBookSearch::bookOpened() {
+    // Results of the book before point into it, not into this one.
+    start(QString(), false);
+    m_dock->hide();
     m_titles.clear();
     std::shared_ptr<BookTextCache> book = m_tracker->book();
     if (!book)

@@ -74,8 +74,17 @@ bool ReadingPositions::save(const std::string& filename, const std::string& addr
         return false;
     }
     bool ok = m_library.saveReadState(String(filename), String(address), position, zoom);
-    if (ok && anchor.valid())
-        ok = store->save(kUpsert, {filename, anchor.entry, static_cast<long long>(anchor.offset), anchor.percent});
+    if (ok && anchor.valid()) {
+        // A share not known yet (the book's text still being measured) keeps the one saved before.
+        int percent = anchor.percent;
+        if (percent < 0) {
+            DataStore::Rows rows;
+            store->getQuery(kSelect, {filename}, rows);
+            if (!rows.empty() && !column(rows.front(), "percent").empty())
+                percent = str2int(column(rows.front(), "percent").c_str());
+        }
+        ok = store->save(kUpsert, {filename, anchor.entry, static_cast<long long>(anchor.offset), percent});
+    }
     if (!store->save(ok ? "COMMIT" : "ROLLBACK")) {
         TF_LOG(LOG_ERROR, "the reading position of " << filename << " could not be written");
         store->save("ROLLBACK");

@@ -676,8 +676,12 @@ TEST_F(Library, AnchorsAreSavedWithTheReadStateInOneTransaction) {
     const std::string page = library.getHomePage();
     EXPECT_NE(page.find("64 % read"), std::string::npos);
     EXPECT_EQ(page.find("37 % read"), std::string::npos);
-    // A second transaction is possible after the first (none left open).
+    // A second transaction is possible after the first (none left open); an
+    // unknown share keeps the one saved before.
+    anchor.percent = -1;
     ASSERT_TRUE(positions.save(book.str(), "epub://OEBPS/ch3.xhtml", 10, 18, anchor));
+    ASSERT_TRUE(positions.fetch(book.str(), read));
+    EXPECT_EQ(read.percent, 64);
 
     // Removing the book removes its anchor.
     ASSERT_TRUE(library.removeFile(book));
