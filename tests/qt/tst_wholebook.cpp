@@ -307,7 +307,8 @@ void WholeBookTest::killedReaderKeepsItsPosition() {
         const char* name;
         int signal;
     };
-    for (const Ending ending : {Ending{"SIGKILL", SIGKILL}, Ending{"SIGTERM", SIGTERM}, Ending{"SIGHUP", SIGHUP}}) {
+    for (const Ending ending : {Ending{"SIGKILL", SIGKILL}, Ending{"SIGTERM", SIGTERM}, Ending{"SIGINT", SIGINT},
+                               Ending{"SIGHUP", SIGHUP}}) {
         TempDir home;
         {
             // The library knows the book at chapter 5 (in pixels only, as before anchors).

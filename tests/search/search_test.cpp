@@ -7,6 +7,7 @@
 #include <atomic>
 #include <memory>
 #include <regex>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -220,4 +221,24 @@ TEST(BookSearch, StopsWhenCancelledOrRefused) {
     const auto lengths = book->lengths();
     EXPECT_EQ(std::count_if(lengths.begin(), lengths.end(), [](long n) { return n >= 0; }), 3);
     EXPECT_EQ(lengths.back(), -1);
+}
+
+TEST(BookSearch, OneCacheServesTwoThreadsAlike) {
+    // The measuring job and a search share the open book's cache.
+    std::unique_ptr<BookTextCache> book = BookTextCache::open(corpus_path("epub2-pg1661-sherlock-holmes.epub"));
+    ASSERT_TRUE(book);
+    std::vector<size_t> counts[2];
+    auto search = [&](int k) {
+        BookSearch::run(*book, "holmes", {}, [&](size_t, std::vector<BookSearch::Hit>& hits) {
+            counts[k].push_back(hits.size());
+            return true;
+        });
+    };
+    std::thread a(search, 0), b(search, 1);
+    a.join();
+    b.join();
+    EXPECT_EQ(counts[0], counts[1]);
+    EXPECT_EQ(counts[0].size(), book->entryCount());
+    for (long n : book->lengths())
+        EXPECT_GE(n, 0);
 }
