@@ -100,7 +100,7 @@ void WholeBookSearch::start(const QString& phrase, bool exact) {
     m_dock->show();
     std::shared_ptr<BookTextCache> book = m_tracker->book();
     if (!book) {
-        m_panel->setSummary("No book is open");
+        m_panel->setSummary(m_view->isBookOpen() ? "The text of this book cannot be read" : "No book is open");
         return;
     }
     m_finished = false;
