@@ -200,6 +200,8 @@ void ReadingTracker::checkLayout() {
             target = m_pending;
             m_pending = ReadingPositions::Anchor();
             restored = true;
+        } else if (entry >= 0) {
+            m_pending = ReadingPositions::Anchor(); // the reader went elsewhere first
         }
     }
     if (!target.valid() && (sameDocument || m_keepPlace) && m_last.valid() && entry >= 0 && entry == m_lastEntry)
