@@ -1,7 +1,9 @@
 #include "src/BookSearch.h"
 
 #include <algorithm>
+#include <chrono>
 #include <functional>
+#include <thread>
 
 #include "src/BookTextCache.h"
 
@@ -54,20 +56,47 @@ std::vector<BookSearch::Hit> BookSearch::find(const std::u32string& text, const 
 bool BookSearch::run(BookTextCache& book, const std::string& phrase, const Options& options, const EntryDone& done,
                      const std::atomic<bool>* cancel) {
     const std::u32string query = FoldedText::query(phrase, options.mode);
+    std::atomic<bool> stop{false};
+    std::atomic<size_t> reached{0};
+    std::thread ahead;
+    if (options.readAhead && !query.empty() && book.entryCount() > 1) {
+        ahead = std::thread([&book, &stop, &reached, cancel] {
+            for (size_t i = 1; i < book.entryCount(); ++i) {
+                if (stop.load() || (cancel && cancel->load()))
+                    return;
+                // Never more than a few entries ahead: a search given up early reads little.
+                while (i > reached.load() + 4 && !stop.load())
+                    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                if (!book.cached(i))
+                    book.text(i);
+            }
+        });
+    }
+    bool complete = true;
     for (size_t i = 0; i < book.entryCount(); ++i) {
-        if (cancel && cancel->load())
-            return false;
+        reached = i;
+        if (cancel && cancel->load()) {
+            complete = false;
+            break;
+        }
         std::vector<Hit> hits;
         if (!query.empty()) {
             const BookTextCache::Text text = book.text(i);
-            if (cancel && cancel->load())
-                return false;
+            if (cancel && cancel->load()) {
+                complete = false;
+                break;
+            }
             hits = find(*text, query, i, options);
         }
-        if (done && !done(i, hits))
-            return false;
+        if (done && !done(i, hits)) {
+            complete = false;
+            break;
+        }
     }
-    return true;
+    stop = true;
+    if (ahead.joinable())
+        ahead.join();
+    return complete;
 }
 
 } // namespace tf

@@ -27,13 +27,17 @@ public:
     struct Options {
         FoldedText::Mode mode = FoldedText::LOOSE;
         size_t context = 40;
+        // A thread of its own reads the entries ahead while the search goes
+        // on (the parser's work dominates; entries already read cost nothing).
+        bool readAhead = true;
     };
     // Called once per entry searched, with that entry's hits (maybe none),
     // on the searching thread; false stops the search.
     using EntryDone = std::function<bool(size_t entry, std::vector<Hit>& hits)>;
 
     // Searches every entry in order (or until `cancel` turns true or `done`
-    // answers false). False when stopped before the end.
+    // answers false), on the calling thread; the reading ahead ends with it.
+    // False when stopped before the end.
     static bool run(BookTextCache& book, const std::string& phrase, const Options& options, const EntryDone& done,
                     const std::atomic<bool>* cancel = nullptr);
 

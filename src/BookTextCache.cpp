@@ -11,7 +11,8 @@
 namespace tf {
 
 BookTextCache::BookTextCache(std::string book, std::vector<std::string> entries, Fetch fetch)
-    : m_book(std::move(book)), m_entries(std::move(entries)), m_fetch(std::move(fetch)), m_texts(m_entries.size()) {}
+    : m_book(std::move(book)), m_entries(std::move(entries)), m_fetch(std::move(fetch)), m_texts(m_entries.size()),
+      m_busy(m_entries.size(), false) {}
 
 std::unique_ptr<BookTextCache> BookTextCache::open(const std::string& path) {
     const int type = URI(String(path)).rtype();
@@ -69,8 +70,13 @@ BookTextCache::Text BookTextCache::cached(size_t index) const {
 BookTextCache::Text BookTextCache::text(size_t index) {
     if (index >= m_entries.size())
         return std::make_shared<const std::u32string>();
-    if (Text known = cached(index))
-        return known;
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_extracted.wait(lock, [&] { return m_texts[index] || !m_busy[index]; });
+        if (m_texts[index])
+            return m_texts[index];
+        m_busy[index] = true;
+    }
     std::string markup;
     bool fetched = false;
     {
@@ -83,11 +89,20 @@ BookTextCache::Text BookTextCache::text(size_t index) {
     }
     if (!fetched)
         TF_LOG(LOG_WARN, "entry " << m_entries[index] << " could not be read; it counts as empty");
-    auto made = std::make_shared<const std::u32string>(fetched ? EntryText::extract(markup) : std::u32string());
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (!m_texts[index])
+    Text made;
+    try {
+        made = std::make_shared<const std::u32string>(fetched ? EntryText::extract(markup) : std::u32string());
+    } catch (const std::exception& e) {
+        TF_LOG(LOG_ERROR, "the text of entry " << m_entries[index] << " could not be made: " << e.what());
+        made = std::make_shared<const std::u32string>();
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
         m_texts[index] = made;
-    return m_texts[index];
+        m_busy[index] = false;
+    }
+    m_extracted.notify_all();
+    return made;
 }
 
 std::vector<long> BookTextCache::lengths() const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -16,9 +17,10 @@ class BaseReader;
 // view's reader as well as on a reader of its own.
 //
 // Threads: every operation may be called from any thread. Extraction runs
-// outside the cache's lock; two threads asking for the same entry at once may
-// both extract it, and one result is kept. Texts are handed out as shared
-// pointers and stay valid after the cache drops them.
+// outside the cache's lock, so threads extract different entries in parallel;
+// a thread asking for an entry another one is extracting waits for that
+// result. Texts are handed out as shared pointers and stay valid after the
+// cache drops them.
 class BookTextCache {
 public:
     // The markup of an entry by its name; false when it cannot be read.
@@ -54,7 +56,9 @@ private:
     Fetch m_fetch;
     std::unique_ptr<BaseReader> m_ownReader;
     mutable std::mutex m_mutex;
+    std::condition_variable m_extracted;
     std::vector<Text> m_texts;
+    std::vector<bool> m_busy; // being extracted by some thread
     std::mutex m_fetchMutex; // a reader is not safe to share between threads
 };
 
