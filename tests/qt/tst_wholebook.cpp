@@ -73,6 +73,7 @@ class WholeBookTest : public QObject {
     Q_OBJECT
 private slots:
     void resultsPanelAndF3StepAcrossChapters();
+    void fictionBookIsSearchedToo();
     void anchorsHoldAcrossZoomAndWidth();
     void progressTextAndHomePagePercent();
     void readingPauseSavesOnceAndOnlyWhenMoved();
@@ -164,6 +165,37 @@ void WholeBookTest::resultsPanelAndF3StepAcrossChapters() {
     sendKey(*s.frame, Qt::Key_F, Qt::ControlModifier);
     QVERIFY(s.frame->getSearchBox()->isVisible());
     QVERIFY(!s.frame->getSearchBox()->wholeBook());
+}
+
+void WholeBookTest::fictionBookIsSearchedToo() {
+    struct Case {
+        const char* book;
+        const char* phrase;
+    };
+    const Case cases[] = {
+        {"fb2-fb2cng-_Test.fb2", "Текст"},
+        {"fb2-fb2document-_Test_1-en.fb2", "Text"},
+    };
+    for (const Case& c : cases) {
+        Session s;
+        const std::string path = bookPath(c.book);
+        QVERIFY2(s.open(path), c.book);
+        tf::WholeBookSearch* search = s.frame->getBookSearch();
+        sendKey(*s.frame, Qt::Key_F, Qt::ControlModifier | Qt::ShiftModifier);
+        s.frame->getSearchBox()->setText(QString::fromUtf8(c.phrase));
+        s.frame->doSearch(nullptr);
+        QVERIFY(waitFor([&] { return search->finished(); }));
+        QVERIFY2(!search->hits().empty(), c.book);
+        // The last match (Shift+F3 from none), scrolled to and marked.
+        QSignalSpy marked(search, &tf::WholeBookSearch::marked);
+        sendKey(*s.frame, Qt::Key_F3, Qt::ShiftModifier);
+        QVERIFY2(waitFor([&] { return !marked.isEmpty(); }), c.book);
+        const int run = firstMarked(s.view());
+        QVERIFY(run >= 0);
+        QVERIFY(QString::fromStdString(runText(s.view(), static_cast<size_t>(run)))
+                    .contains(QString::fromUtf8(c.phrase).toLower()));
+        QVERIFY(s.frame->getTracker()->progressText().startsWith("Chapter "));
+    }
 }
 
 void WholeBookTest::anchorsHoldAcrossZoomAndWidth() {
