@@ -34,7 +34,9 @@
 #include "ImageCache.h"
 #include "PngWriter.h"
 #include "RecentBooksMenu.h"
+#include "ReadingTracker.h"
 #include "SearchBox.h"
+#include "WholeBookSearch.h"
 #include "src/DataHelper.h"
 #include "utility/File.h"
 #include "utility/Image.h"
@@ -201,6 +203,11 @@ MainFrame::MainFrame(QWidget* parent) : QMainWindow(parent) {
         open->setPopupMode(QToolButton::MenuButtonPopup);
     }
 
+    tracker = new ReadingTracker(view, this);
+    status->addPermanentWidget(tracker->progressLabel());
+    bookSearch = new WholeBookSearch(this, view, tracker);
+    connect(bookSearch, &WholeBookSearch::openRequested, this, [this](const String& address) { loadURI(address); });
+
     // Moving the bar re-lays out the page; a drag sends many moves, one layout follows.
     relayoutTimer = new QTimer(this);
     relayoutTimer->setSingleShot(true);
@@ -229,6 +236,9 @@ MainFrame::MainFrame(QWidget* parent) : QMainWindow(parent) {
 MainFrame::~MainFrame() {
     worker.stop();
     recorder.stop();
+    // They follow the view: gone before it (and after the loads that use them).
+    delete bookSearch;
+    delete tracker;
 }
 
 void MainFrame::createActions() {
@@ -366,11 +376,18 @@ void MainFrame::processKey(QKeyEvent& event) {
             view->setScrollPosition(y + HtmlWindow::kLineStep);
         return;
     case Qt::Key_F:
+        if (ctrl && (event.modifiers() & Qt::ShiftModifier)) {
+            onBookSearch();
+            return;
+        }
         if (ctrl) {
             onSearch();
             return;
         }
         break;
+    case Qt::Key_F3:
+        bookSearch->step((event.modifiers() & Qt::ShiftModifier) ? -1 : 1);
+        return;
     case Qt::Key_T:
         if (ctrl) {
             onTogglePanel();
@@ -416,6 +433,7 @@ void MainFrame::onZoomOut() {
 }
 
 void MainFrame::reloadAtNewSize() {
+    tracker->keepPlace();
     if (!worker.busy()) {
         view->load_refresh();
         return;
@@ -585,6 +603,7 @@ void MainFrame::onActivate() {
         return;
     activated = true;
     library = std::make_unique<DataHelper>();
+    tracker->setLibrary(library.get());
     onSetStatus(String(kReady));
     onHomePage();
 }
@@ -640,10 +659,8 @@ bool MainFrame::saveReadingState() {
     const String filename = openBookFile();
     if (filename.empty())
         return false;
-    const int position = view->scrollPosition();
-    const int zoom = view->get_default_font_size();
-    const String address = view->current_address();
-    return library->saveReadState(filename, address, position, zoom);
+    // The designed columns and the text anchor, in one transaction.
+    return tracker->saveNow(true);
 }
 
 void MainFrame::loadURI(const String& address) {
@@ -697,7 +714,12 @@ void MainFrame::callThread(MainFrame* frame, const LoadRequest& request) {
         TF_LOG(LOG_INFO, "restore reading pos: " << address.str());
         if (zoom >= BookWidget::kMinFontSize && zoom <= BookWidget::kMaxFontSize)
             view->setFontSize(zoom);
-        view->queueTask("scroll.set", String(std::to_string(position)));
+        // The text anchor holds across zoom, width and style; the pixel offset when there is none.
+        ReadingPositions::Anchor anchor;
+        if (frame->tracker->fetchAnchor(filename.str(), anchor) && anchor.entry == URI(address).m_path.str())
+            frame->tracker->expectAnchor(anchor);
+        else
+            view->queueTask("scroll.set", String(std::to_string(position)));
         const auto before = view->document();
         view->load_uri(address);
         // A chapter that is gone from the book: its cover rather than the page of another book.
@@ -744,6 +766,8 @@ void MainFrame::onFileLoad() {
         }
     }
 
+    tracker->bookOpened();
+    bookSearch->bookOpened();
     const std::string title = reader->get_title();
     onSetStatus(String::utf2wide(title.data(), static_cast<int>(title.size())));
 
@@ -881,6 +905,8 @@ void MainFrame::onFileClose() {
     // A load still under way would show its page after the home page.
     waitForLoads();
     saveReadingState();
+    tracker->bookClosed();
+    bookSearch->bookClosed();
     bookPath.clear();
     view->close();
     clearPanel();
@@ -932,6 +958,7 @@ bool MainFrame::busy() const {
 
 void MainFrame::onSearch() {
     if (searchBox->toggle()) {
+        searchBox->setWholeBook(false);
         view->clearTextRange();
         view->createTextRange();
     } else {
@@ -940,9 +967,24 @@ void MainFrame::onSearch() {
     }
 }
 
+void MainFrame::onBookSearch() {
+    if (searchBox->isVisible() && searchBox->wholeBook()) {
+        onSearch();
+        return;
+    }
+    if (!searchBox->isVisible())
+        searchBox->toggle();
+    searchBox->setWholeBook(true);
+    searchBox->setFocus(Qt::ShortcutFocusReason);
+}
+
 void MainFrame::doSearch(QKeyEvent* event) {
     const bool backward = event && (event->modifiers() & Qt::ShiftModifier);
     const QString text = searchBox->text();
+    if (searchBox->wholeBook()) {
+        bookSearch->enter(text, searchBox->exact(), backward);
+        return;
+    }
     const std::string keyword = text.toUtf8().toStdString();
     // The page may have changed since the box opened: its runs went with the old one.
     if (view->textRangeSize() == 0)

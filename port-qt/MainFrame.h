@@ -28,7 +28,9 @@ namespace tf {
 
 class DataHelper;
 class HtmlWindow;
+class ReadingTracker;
 class SearchBox;
+class WholeBookSearch;
 class URI;
 
 // The reader's one top-level window: tool bar, contents panel beside the
@@ -125,6 +127,8 @@ public:
     // ---- search -----------------------------------------------------------
 
     void onSearch();
+    // Ctrl+Shift+F: the search box for the whole book (again: hides it).
+    void onBookSearch();
     // One search step; Shift in `event` searches backwards.
     void doSearch(QKeyEvent* event);
 
@@ -145,6 +149,8 @@ public:
     QToolBar* getToolSet() const { return toolSet; }
     DataHelper* getLibrary() const { return library.get(); }
     LoadWorker& getWorker() { return worker; }
+    ReadingTracker* getTracker() const { return tracker; }
+    WholeBookSearch* getBookSearch() const { return bookSearch; }
     bool isActivated() const { return activated; }
     int getChapterCount() const { return chapterCount; }
     const pair_list_t& getTocEntries() const { return tocEntries; }
@@ -228,6 +234,9 @@ private:
     bool progressQueued = false;
     // The status text of the workflow, shown again after a search message.
     QString statusBase;
+    // Where the reader is: progress text, text anchors, saving when reading pauses.
+    ReadingTracker* tracker = nullptr;
+    WholeBookSearch* bookSearch = nullptr;
     Question questionHandler;
     FileChooser fileChooser;
     // Declared last: stopped and joined first, while everything a load uses still exists.

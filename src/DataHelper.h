@@ -42,6 +42,8 @@ public:
     // False when the database could not be opened or set up.
     bool isAvailable() const { return available; }
     const String& getRoot() const { return root; }
+    // The connection, for the tables kept beside `files` (ReadingPositions).
+    DataStore* getStore() const { return available ? store : nullptr; }
 
     // The XHTML home page: the 100 most recently recorded books, newest first.
     // Book paths in its links are percent-encoded; see readHomeLink.

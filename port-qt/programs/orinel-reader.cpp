@@ -6,7 +6,11 @@
 
 #include "AboutDialog.h"
 #include "MainFrame.h"
+#include "ReadingTracker.h"
+#include "SignalWatcher.h"
 #include "SingleInstance.h"
+
+#include <csignal>
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -40,6 +44,13 @@ int main(int argc, char** argv) {
         QApplication::setWindowIcon(icon);
         frame.show();
         QObject::connect(&instance, &tf::SingleInstance::openRequested, &frame, &tf::MainFrame::openFromOutside);
+
+        // A logout (SIGHUP, SIGTERM) or Ctrl+C keeps the reading position.
+        tf::SignalWatcher signalWatcher({SIGTERM, SIGINT, SIGHUP});
+        QObject::connect(&signalWatcher, &tf::SignalWatcher::signalled, &frame, [&frame](int) {
+            frame.getTracker()->saveNow(false);
+            QCoreApplication::exit(0);
+        });
 
         if (!books.isEmpty()) {
             const QString book = books.first();

@@ -4,6 +4,7 @@
 //   orinel-render [--width W] [--height H] [--font-size S] [--chapter N | --entry NAME]
 //                 [--full] [--text] [--toc] [--info] -o OUT.png BOOK
 //   orinel-render --thumbnail SIZE BOOK OUT.png
+//   orinel-render --search PHRASE [--exact] BOOK
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -16,11 +17,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "BookThumbnail.h"
 #include "HtmlWindow.h"
 #include "PngWriter.h"
+#include "src/BookSearch.h"
+#include "src/BookTextCache.h"
 #include "utility/String.h"
 #include "utility/URI.h"
 
@@ -78,6 +82,24 @@ std::string oneLine(std::string text) {
     std::_Exit(0);
 }
 
+// --search: needs the book's text only, no layout.
+int search(const std::string& path, const std::string& phrase, bool exact) {
+    std::unique_ptr<tf::BookTextCache> book = tf::BookTextCache::open(path);
+    if (!book)
+        fail("cannot open " + path + ": not a readable book", 4);
+    tf::BookSearch::Options options;
+    options.mode = exact ? tf::FoldedText::EXACT : tf::FoldedText::LOOSE;
+    tf::BookSearch::run(*book, phrase, options, [](size_t entry, std::vector<tf::BookSearch::Hit>& hits) {
+        for (const auto& hit : hits)
+            std::fprintf(g_out, "%zu\t%zu\t%s%s%s\n", entry + 1, hit.offset, hit.before.c_str(), hit.match.c_str(),
+                         hit.after.c_str());
+        return true;
+    });
+    std::fflush(g_out);
+    std::fflush(stderr);
+    std::_Exit(0);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -113,6 +135,13 @@ int main(int argc, char** argv) {
         {{"o", "output"}, "The PNG file to write.", "OUT.png"},
         {"thumbnail", "Write the cover (or first page) at most SIZE pixels on its longer side: "
                       "--thumbnail SIZE BOOK OUT.png.", "SIZE"},
+        {"search", "Print every match of PHRASE in the whole book in reading order, one per line: the entry "
+                   "number (counted from 1, as --chapter), the character offset of the match in that entry's "
+                   "text, and the context, tab-separated; nothing when there is none. The text of an entry is "
+                   "its readable text without layout; a character is one Unicode code point of it. Case, "
+                   "accents and runs of white space do not matter.",
+         "PHRASE"},
+        {"exact", "With --search: case and accents must match too."},
     });
     args.addPositionalArgument("BOOK", "An EPUB, FictionBook, HTML, XHTML or SVG file.");
     if (!args.parse(QCoreApplication::arguments()))
@@ -129,7 +158,8 @@ int main(int argc, char** argv) {
         fail("give exactly one BOOK (see --help)", 2);
     if (args.isSet("chapter") && args.isSet("entry"))
         fail("--chapter and --entry exclude each other", 2);
-    const bool printing = args.isSet("text") || args.isSet("toc") || args.isSet("info");
+    const bool searching = args.isSet("search");
+    const bool printing = searching || args.isSet("text") || args.isSet("toc") || args.isSet("info");
     if (!args.isSet("output") && !printing)
         fail("no output: give -o OUT.png", 2);
 
@@ -148,6 +178,9 @@ int main(int argc, char** argv) {
     const bool singleFile = type == tf::URI::RT_HTML || type == tf::URI::RT_SVG;
     if (type != tf::URI::RT_EPUB && type != tf::URI::RT_FB2 && !singleFile)
         fail("not a book: " + path + " (EPUB, FictionBook, HTML, XHTML or SVG expected)", 3);
+
+    if (searching)
+        return search(path, args.value("search").toUtf8().toStdString(), args.isSet("exact"));
 
     tf::HtmlWindow view;
     view.setFixedClientSize(QSize(width, height));

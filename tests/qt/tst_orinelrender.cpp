@@ -17,6 +17,8 @@
 #include "readers/EPUBReader.h"
 #include "readers/xhtml/XmlDoc.h"
 #include "utility/text.h"
+#include "src/BookSearch.h"
+#include "src/BookTextCache.h"
 
 using namespace viewtest;
 
@@ -232,6 +234,48 @@ private slots:
         QCOMPARE(last.code, 0);
         QVERIFY(!last.out.trimmed().isEmpty());
         QCOMPARE(render({"--chapter", QString::number(entries + 1), "--text", book("fb2-fb2cng-_Test.fb2")}).code, 5);
+    }
+
+    void searchPrintsEveryMatchInReadingOrder() {
+        const Run r = render({"--search", "White  WHALE", book("epub3-idpf-moby-dick.epub")});
+        QCOMPARE(r.code, 0);
+        const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+        std::unique_ptr<tf::BookTextCache> text = tf::BookTextCache::open(corpus_path("epub3-idpf-moby-dick.epub"));
+        QVERIFY(text);
+        size_t expected = 0;
+        tf::BookSearch::run(*text, "white whale", {}, [&](size_t, std::vector<tf::BookSearch::Hit>& hits) {
+            expected += hits.size();
+            return true;
+        });
+        QVERIFY(expected > 50);
+        QCOMPARE(static_cast<size_t>(lines.size()), expected);
+        static const QRegularExpression form("^(\\d+)\t(\\d+)\t([^\t]*white whale[^\t]*)$",
+                                             QRegularExpression::CaseInsensitiveOption);
+        long lastEntry = 0, lastOffset = -1;
+        for (const QString& line : lines) {
+            const auto m = form.match(line);
+            QVERIFY2(m.hasMatch(), qPrintable(line));
+            const long entry = m.captured(1).toLong(), offset = m.captured(2).toLong();
+            QVERIFY(entry > lastEntry || (entry == lastEntry && offset > lastOffset));
+            lastEntry = entry;
+            lastOffset = offset;
+        }
+        // The entry number is the one --chapter shows.
+        const QString first = lines.first().section('\t', 0, 0);
+        const Run page = render({"--chapter", first, "--full", "--text", book("epub3-idpf-moby-dick.epub")});
+        QCOMPARE(page.code, 0);
+        QVERIFY(words(page.out).join(' ').contains("white whale", Qt::CaseInsensitive));
+
+        const Run none = render({"--search", "zzqx no such phrase", book("epub3-idpf-moby-dick.epub")});
+        QCOMPARE(none.code, 0);
+        QVERIFY(none.out.isEmpty());
+        const Run exact = render({"--search", "White Whale", "--exact", book("epub3-idpf-moby-dick.epub")});
+        QCOMPARE(exact.code, 0);
+        QVERIFY(exact.out.split('\n', Qt::SkipEmptyParts).size() < lines.size());
+        const Run single = render({"--search", "abasement", book("xhtml-se-devils-dictionary-a.xhtml")});
+        QCOMPARE(single.code, 0);
+        QVERIFY(single.out.startsWith("1\t"));
+        QVERIFY(render({"--search", "x", book("broken-made-truncated-pg1661.epub")}).code != 0);
     }
 
     void singleFilesAreTheirOwnPage_data() {
