@@ -23,6 +23,7 @@
 #include <QThread>
 #include <QTimer>
 #include <QToolBar>
+#include <QToolButton>
 #include <QUrl>
 
 #include <algorithm>
@@ -36,9 +37,12 @@
 #include "NotePopup.h"
 #include "PngWriter.h"
 #include "PreferencesDialog.h"
+#include "ReadingTracker.h"
+#include "RecentBooksMenu.h"
 #include "SearchBox.h"
 #include "Settings.h"
 #include "ThemePalette.h"
+#include "WholeBookSearch.h"
 #include "src/DataHelper.h"
 #include "utility/File.h"
 #include "utility/Image.h"
@@ -188,6 +192,24 @@ MainFrame::MainFrame(QWidget* parent) : QMainWindow(parent) {
     setCentralWidget(splitBar);
 
     createActions();
+    // The Open button's drop-down: the library's last books.
+    auto* recent = new RecentBooksMenu(
+        [this]() -> std::vector<std::pair<std::string, std::string>> {
+            if (!library)
+                return {};
+            return library->recentBooks(RecentBooksMenu::kCount);
+        },
+        this);
+    connect(recent, &RecentBooksMenu::bookChosen, this, &MainFrame::openBook);
+    if (auto* open = qobject_cast<QToolButton*>(toolSet->widgetForAction(action(CMD_FILE_OPEN)))) {
+        open->setMenu(recent);
+        open->setPopupMode(QToolButton::MenuButtonPopup);
+    }
+
+    tracker = new ReadingTracker(view, this);
+    status->addPermanentWidget(tracker->progressLabel());
+    bookSearch = new WholeBookSearch(this, view, tracker);
+    connect(bookSearch, &WholeBookSearch::openRequested, this, [this](const String& address) { loadURI(address); });
 
     // Moving the bar re-lays out the page; a drag sends many moves, one layout follows.
     relayoutTimer = new QTimer(this);
@@ -240,6 +262,9 @@ MainFrame::~MainFrame() {
     saveSettings();
     worker.stop();
     recorder.stop();
+    // They follow the view: gone before it (and after the loads that use them).
+    delete bookSearch;
+    delete tracker;
 }
 
 void MainFrame::createActions() {
@@ -390,11 +415,18 @@ void MainFrame::processKey(QKeyEvent& event) {
             view->setScrollPosition(y + HtmlWindow::kLineStep);
         return;
     case Qt::Key_F:
+        if (ctrl && (event.modifiers() & Qt::ShiftModifier)) {
+            onBookSearch();
+            return;
+        }
         if (ctrl) {
             onSearch();
             return;
         }
         break;
+    case Qt::Key_F3:
+        bookSearch->step((event.modifiers() & Qt::ShiftModifier) ? -1 : 1);
+        return;
     case Qt::Key_T:
         if (ctrl) {
             onTogglePanel();
@@ -466,6 +498,7 @@ void MainFrame::onZoomReset() {
 }
 
 void MainFrame::reloadAtNewSize() {
+    tracker->keepPlace();
     if (!worker.busy()) {
         view->load_refresh();
         return;
@@ -724,6 +757,7 @@ void MainFrame::onActivate() {
         return;
     activated = true;
     library = std::make_unique<DataHelper>();
+    tracker->setLibrary(library.get());
     onSetStatus(String(kReady));
     onHomePage();
 }
@@ -740,7 +774,7 @@ void MainFrame::onFileOpen() {
         files = fileChooser();
     } else {
         files = QFileDialog::getOpenFileNames(this, "Open file", QString(),
-                                              "Ebook files (*.epub *.fb2 *.html *.htm *.xhtml);;All (*)");
+                                              "Ebook files (*.epub *.fb2 *.fb2.zip *.html *.htm *.xhtml);;All (*)");
     }
     if (files.isEmpty())
         return;
@@ -754,6 +788,15 @@ void MainFrame::openBook(const QString& path) {
     clearPanel();
     bookPath = pathToString(QFileInfo(path).absoluteFilePath());
     loadURI(bookPath);
+}
+
+void MainFrame::openFromOutside(const QString& path) {
+    if (!path.isEmpty() && pathToString(QFileInfo(path).absoluteFilePath()) != openBookFile())
+        openBook(path);
+    setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    show();
+    raise();
+    activateWindow();
 }
 
 String MainFrame::openBookFile() {
@@ -770,10 +813,8 @@ bool MainFrame::saveReadingState() {
     const String filename = openBookFile();
     if (filename.empty())
         return false;
-    const int position = view->scrollPosition();
-    const int zoom = view->get_default_font_size();
-    const String address = view->current_address();
-    return library->saveReadState(filename, address, position, zoom);
+    // The designed columns and the text anchor, in one transaction.
+    return tracker->saveNow(true);
 }
 
 void MainFrame::loadURI(const String& address) {
@@ -827,7 +868,12 @@ void MainFrame::callThread(MainFrame* frame, const LoadRequest& request) {
         TF_LOG(LOG_INFO, "restore reading pos: " << address.str());
         if (zoom >= BookWidget::kMinFontSize && zoom <= BookWidget::kMaxFontSize)
             view->setFontSize(zoom);
-        view->queueTask("scroll.set", String(std::to_string(position)));
+        // The text anchor holds across zoom, width and style; the pixel offset when there is none.
+        ReadingPositions::Anchor anchor;
+        if (frame->tracker->fetchAnchor(filename.str(), anchor) && anchor.entry == URI(address).m_path.str())
+            frame->tracker->expectAnchor(anchor);
+        else
+            view->queueTask("scroll.set", String(std::to_string(position)));
         const auto before = view->document();
         view->load_uri(address);
         // A chapter that is gone from the book: its cover rather than the page of another book.
@@ -878,6 +924,8 @@ void MainFrame::onFileLoad() {
 
     contentsTree->setBook(tocEntries, reader->toc_depths(), spineEntries);
 
+    tracker->bookOpened();
+    bookSearch->bookOpened();
     const std::string title = reader->get_title();
     onSetStatus(String::utf2wide(title.data(), static_cast<int>(title.size())));
     setWindowTitle(QString::fromUtf8(title.data(), static_cast<qsizetype>(title.size())).simplified() +
@@ -1017,6 +1065,8 @@ void MainFrame::onFileClose() {
     // A load still under way would show its page after the home page.
     waitForLoads();
     saveReadingState();
+    tracker->bookClosed();
+    bookSearch->bookClosed();
     bookPath.clear();
     view->close();
     clearPanel();
@@ -1067,6 +1117,7 @@ bool MainFrame::busy() const {
 
 void MainFrame::onSearch() {
     if (searchBox->toggle()) {
+        searchBox->setWholeBook(false);
         view->clearTextRange();
         view->createTextRange();
     } else {
@@ -1075,9 +1126,24 @@ void MainFrame::onSearch() {
     }
 }
 
+void MainFrame::onBookSearch() {
+    if (searchBox->isVisible() && searchBox->wholeBook()) {
+        onSearch();
+        return;
+    }
+    if (!searchBox->isVisible())
+        searchBox->toggle();
+    searchBox->setWholeBook(true);
+    searchBox->setFocus(Qt::ShortcutFocusReason);
+}
+
 void MainFrame::doSearch(QKeyEvent* event) {
     const bool backward = event && (event->modifiers() & Qt::ShiftModifier);
     const QString text = searchBox->text();
+    if (searchBox->wholeBook()) {
+        bookSearch->enter(text, searchBox->exact(), backward);
+        return;
+    }
     const std::string keyword = text.toUtf8().toStdString();
     // The page may have changed since the box opened: its runs went with the old one.
     if (view->textRangeSize() == 0)

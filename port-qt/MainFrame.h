@@ -31,8 +31,10 @@ class ContentsTree;
 class DataHelper;
 class HtmlWindow;
 class NotePopup;
+class ReadingTracker;
 class SearchBox;
 class Settings;
+class WholeBookSearch;
 class URI;
 
 // The reader's one top-level window: tool bar, contents panel beside the
@@ -124,6 +126,9 @@ public:
     void onFileOpen();
     // Opens a book file as if it had been chosen in the dialog (command line, drops).
     void openBook(const QString& path);
+    // A book handed over by another start of the reader: opened unless it is
+    // the open one (which keeps its page); the window comes to the front.
+    void openFromOutside(const QString& path);
     // Loads an address on the worker; returns at once.
     void loadURI(const String& address);
     // The view's first paint after a book file was opened.
@@ -141,6 +146,8 @@ public:
     // ---- search -----------------------------------------------------------
 
     void onSearch();
+    // Ctrl+Shift+F: the search box for the whole book (again: hides it).
+    void onBookSearch();
     // One search step; Shift in `event` searches backwards.
     void doSearch(QKeyEvent* event);
 
@@ -162,6 +169,8 @@ public:
     QToolBar* getToolSet() const { return toolSet; }
     DataHelper* getLibrary() const { return library.get(); }
     LoadWorker& getWorker() { return worker; }
+    ReadingTracker* getTracker() const { return tracker; }
+    WholeBookSearch* getBookSearch() const { return bookSearch; }
     bool isActivated() const { return activated; }
     int getChapterCount() const { return chapterCount; }
     const pair_list_t& getTocEntries() const { return tocEntries; }
@@ -256,6 +265,9 @@ private:
     bool progressQueued = false;
     // The status text of the workflow, shown again after a search message.
     QString statusBase;
+    // Where the reader is: progress text, text anchors, saving when reading pauses.
+    ReadingTracker* tracker = nullptr;
+    WholeBookSearch* bookSearch = nullptr;
     Question questionHandler;
     FileChooser fileChooser;
     // Declared last: stopped and joined first, while everything a load uses still exists.

@@ -3,12 +3,15 @@
 #include <QLineEdit>
 #include <QPointer>
 
+class QAction;
 class QKeyEvent;
 
 namespace tf {
 
 // The keyword box in the status bar. Enter asks the main window for the next
 // occurrence, Shift+Enter for the previous one; Escape and Ctrl+F hide it.
+// Two toggles at its end: "Whole book" (search every chapter, not the page;
+// also Ctrl+Shift+F in the box) and "Exact" (case and accents count).
 class SearchBox : public QLineEdit {
     Q_OBJECT
 public:
@@ -30,6 +33,13 @@ public:
 
     QSize sizeHint() const override;
 
+    bool wholeBook() const;
+    void setWholeBook(bool on);
+    bool exact() const;
+    void setExact(bool on);
+    QAction* wholeBookAction() const { return m_wholeBook; }
+    QAction* exactAction() const { return m_exact; }
+
 signals:
     // Enter or Return pressed in the box; the event tells Shift apart.
     void Enter(QKeyEvent* event);
@@ -39,6 +49,8 @@ protected:
 
 private:
     QPointer<QWidget> focusable;
+    QAction* m_wholeBook = nullptr;
+    QAction* m_exact = nullptr;
 };
 
 } // namespace tf

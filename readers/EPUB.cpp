@@ -175,7 +175,8 @@ int hex_digit(char c) {
 // The 16 bytes of a UUID written as "urn:uuid:xxxxxxxx-xxxx-..." (or without
 // the urn: prefix); "" when the text is no UUID.
 std::string uuid_bytes(std::string text) {
-    trim(text);
+    // trim() leaves its argument trimmed only at the end; the result is the trimmed text.
+    text = trim(text);
     if (str2lower(text.substr(0, 9)) == "urn:uuid:")
         text = text.substr(9);
     std::string hex;

@@ -2,11 +2,13 @@
 
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <iostream>
 #include <unistd.h>
 
 #include <openssl/evp.h>
 
+#include "src/ReadingPositions.h"
 #include "utility/DataStore.h"
 #include "utility/File.h"
 #include "utility/Image.h"
@@ -39,6 +41,7 @@ const char* const kSelectState = "SELECT read_uri, read_pos, zoom_level FROM fil
 const char* const kUpdateState = "UPDATE files SET read_uri=?, read_pos=?, zoom_level=? WHERE filename = ?";
 const char* const kSelectHome =
     "SELECT id, filename, cover, title, format\t\t\t\t\t\t\t\t FROM files ORDER BY id DESC LIMIT 100";
+const char* const kSelectRecent = "SELECT filename, title FROM files ORDER BY id DESC LIMIT ?";
 
 const char* const kCmdPrefix = "cmd://";
 const char* const kPlaceholderCover = "content://cover.png";
@@ -107,6 +110,8 @@ DataHelper::DataHelper() : root(String(File::home() + File::separator + APPDIR))
     std::string path = String(root + File::separator + String("data.db")).str();
     store = new DataStore(path);
     available = store->isOpen() && store->createTable(kCreateFiles);
+    if (available)
+        ReadingPositions::createTable(*store);
     if (!available) {
         // Closing keeps SQLite from ever writing to a file it could not read.
         store->close();
@@ -120,8 +125,11 @@ DataHelper::~DataHelper() {
 
 std::string DataHelper::getHomePage() {
     DataStore::Rows rows;
-    if (available)
+    std::map<std::string, int> percentRead;
+    if (available) {
         store->getQuery(kSelectHome, rows);
+        percentRead = ReadingPositions::percentages(*store);
+    }
 
     std::string page;
     page.reserve(512 + rows.size() * 512);
@@ -148,6 +156,8 @@ std::string DataHelper::getHomePage() {
         page += "<br/><i>";
         page += xml_escape(shorten(filename, 25));
         page += "</i>";
+        if (percentRead.count(filename))
+            page += "<br/>" + std::to_string(percentRead[filename]) + " % read";
         page += "<br/><a href=\"" + link + "\">Open</a> | <a href=\"cmd://delete?file=" + link +
                 "\">Remove</a></p>";
         page += "</td>";
@@ -160,6 +170,16 @@ std::string DataHelper::getHomePage() {
         page += "<tr><td><a href=\"cmd://delete_all\">Remove All</a></td></tr>";
     page += "</table></body></html>";
     return page;
+}
+
+std::vector<std::pair<std::string, std::string>> DataHelper::recentBooks(int limit) {
+    std::vector<std::pair<std::string, std::string>> books;
+    DataStore::Rows rows;
+    if (!available || limit <= 0 || !store->getQuery(kSelectRecent, {limit}, rows))
+        return books;
+    for (const DataStore::Row& row : rows)
+        books.emplace_back(column(row, "filename"), column(row, "title"));
+    return books;
 }
 
 bool DataHelper::addNewFile(const String& filename, const String& title, const String& cover) {
@@ -175,11 +195,12 @@ bool DataHelper::addNewFile(const String& filename, const String& title, const S
 }
 
 bool DataHelper::removeFile(const String& filename) {
-    return available && store->save(kDeleteFile, {to_bytes(filename)});
+    return available && store->save(kDeleteFile, {to_bytes(filename)}) &&
+           ReadingPositions::forget(*store, to_bytes(filename));
 }
 
 bool DataHelper::removeFileAll() {
-    return available && store->save(kDeleteAll, {});
+    return available && store->save(kDeleteAll, {}) && ReadingPositions::forgetAll(*store);
 }
 
 bool DataHelper::fetchReadState(const String& filename, String& address, int& position, int& zoom) {

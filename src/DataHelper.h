@@ -1,6 +1,8 @@
 #pragma once
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <FreeImage.h>
 
@@ -40,10 +42,16 @@ public:
     // False when the database could not be opened or set up.
     bool isAvailable() const { return available; }
     const String& getRoot() const { return root; }
+    // The connection, for the tables kept beside `files` (ReadingPositions).
+    DataStore* getStore() const { return available ? store : nullptr; }
 
     // The XHTML home page: the 100 most recently recorded books, newest first.
     // Book paths in its links are percent-encoded; see readHomeLink.
     std::string getHomePage();
+
+    // The `limit` most recently recorded books, newest first, as (file path,
+    // title), both the stored bytes; empty without a library.
+    std::vector<std::pair<std::string, std::string>> recentBooks(int limit = 10);
 
     // Records a book; false (and nothing changed) for a book already recorded.
     // A cover path where no file exists is stored as "".

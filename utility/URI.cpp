@@ -30,6 +30,25 @@ URI::URI(const String& address) : m_uri(address), m_protocol("file"), m_path(add
         start = p + 3;
     }
 
+    // A plain path that names an existing file is that file, even where its
+    // name holds "#" or "?" (books are saved under such names); a fragment
+    // after such a name starts at the "#" that follows it.
+    if (p == npos && s.find_first_of(L"#?") != npos) {
+        auto isFile = [](const std::wstring& path) {
+            const File file{String(path)};
+            return file.exist() && !file.isDirectory();
+        };
+        if (isFile(s))
+            return;
+        for (size_t h = s.rfind(L'#'); h != npos && h > 0; h = s.rfind(L'#', h - 1)) {
+            if (isFile(s.substr(0, h))) {
+                m_path = String(s.substr(0, h));
+                m_hash = String(s.substr(h + 1));
+                return;
+            }
+        }
+    }
+
     // The fragment is cut first, so a "?" inside it never starts a query.
     size_t h = s.find(L'#');
     if (h != npos)

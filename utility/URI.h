@@ -9,7 +9,8 @@ namespace tf {
 
 // A parsed internal address: "epub://OEBPS/ch1.xhtml#sec", "fb2://#img1",
 // "content://cover.png", "cmd://delete?file=...", or a plain path (protocol "file").
-// Names and values stay exactly as written: nothing is percent-decoded.
+// Names and values stay exactly as written: nothing is percent-decoded. A plain
+// path naming an existing file is all path, "#" and "?" in the name included.
 class URI {
 public:
     // Resource types by the ending of the path; the values are fixed (7 is unused).

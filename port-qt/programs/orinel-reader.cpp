@@ -6,6 +6,11 @@
 
 #include "AboutDialog.h"
 #include "MainFrame.h"
+#include "ReadingTracker.h"
+#include "SignalWatcher.h"
+#include "SingleInstance.h"
+
+#include <csignal>
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -19,7 +24,15 @@ int main(int argc, char** argv) {
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addPositionalArgument("book", "A book file to open.", "[BOOK]");
+    parser.addOption({"new-window", "Start a reader of its own even when one is running."});
     parser.process(app);
+
+    // A reader already running takes the book and comes to the front instead.
+    const QStringList books = parser.positionalArguments();
+    tf::SingleInstance instance;
+    if (!parser.isSet("new-window") &&
+        instance.claim(books.isEmpty() ? QString() : books.first()) == tf::SingleInstance::HandedOver)
+        return 0;
 
     int result = 0;
     {
@@ -30,8 +43,15 @@ int main(int argc, char** argv) {
         frame.setWindowIcon(icon);
         QApplication::setWindowIcon(icon);
         frame.show();
+        QObject::connect(&instance, &tf::SingleInstance::openRequested, &frame, &tf::MainFrame::openFromOutside);
 
-        const QStringList books = parser.positionalArguments();
+        // A logout (SIGHUP, SIGTERM) or Ctrl+C keeps the reading position.
+        tf::SignalWatcher signalWatcher({SIGTERM, SIGINT, SIGHUP});
+        QObject::connect(&signalWatcher, &tf::SignalWatcher::signalled, &frame, [&frame](int) {
+            frame.getTracker()->saveNow(false);
+            QCoreApplication::exit(0);
+        });
+
         if (!books.isEmpty()) {
             const QString book = books.first();
             QTimer::singleShot(0, &frame, [&frame, book] { frame.openBook(book); });

@@ -3,6 +3,8 @@
 //
 //   orinel-render [--width W] [--height H] [--font-size S] [--chapter N | --entry NAME]
 //                 [--full] [--text] [--toc] [--info] [--theme T] [--line-width W] -o OUT.png BOOK
+//   orinel-render --thumbnail SIZE BOOK OUT.png
+//   orinel-render --search PHRASE [--exact] BOOK
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -11,12 +13,18 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <memory>
 #include <string>
 
+#include "BookThumbnail.h"
 #include "HtmlWindow.h"
 #include "PngWriter.h"
+#include "src/BookSearch.h"
+#include "src/BookTextCache.h"
 #include "utility/String.h"
 #include "utility/URI.h"
 
@@ -52,10 +60,55 @@ std::string oneLine(std::string text) {
     return text;
 }
 
+// A file manager's thumbnail: the cover (or first page) no larger than SIZE on
+// its longer side. Fails with a status other than 0 and leaves no file behind.
+[[noreturn]] void thumbnail(const QCommandLineParser& args) {
+    const QStringList positional = args.positionalArguments();
+    QString out = args.value("output");
+    if (positional.size() == 2 && out.isEmpty())
+        out = positional[1];
+    else if (positional.size() != 1 || out.isEmpty())
+        fail("--thumbnail SIZE wants BOOK and OUT.png", 2);
+    const int size = positive(args, "thumbnail", 0, tf::BookThumbnail::kMaxSize);
+    QString why;
+    const QImage image = tf::BookThumbnail::make(positional[0], size, &why);
+    if (image.isNull())
+        fail("no thumbnail for " + positional[0].toStdString() + ": " + why.toStdString(), 4);
+    if (!tf::PngWriter::write(image, out, &why)) {
+        QFile::remove(out);
+        fail("cannot write " + out.toStdString() + ": " + why.toStdString(), 6);
+    }
+    std::fflush(stderr);
+    std::_Exit(0);
+}
+
+// --search: needs the book's text only, no layout.
+int search(const std::string& path, const std::string& phrase, bool exact) {
+    std::unique_ptr<tf::BookTextCache> book = tf::BookTextCache::open(path);
+    if (!book)
+        fail("cannot open " + path + ": not a readable book", 4);
+    tf::BookSearch::Options options;
+    options.mode = exact ? tf::FoldedText::EXACT : tf::FoldedText::LOOSE;
+    tf::BookSearch::run(*book, phrase, options, [](size_t entry, std::vector<tf::BookSearch::Hit>& hits) {
+        for (const auto& hit : hits)
+            std::fprintf(g_out, "%zu\t%zu\t%s%s%s\n", entry + 1, hit.offset, hit.before.c_str(), hit.match.c_str(),
+                         hit.after.c_str());
+        return true;
+    });
+    std::fflush(g_out);
+    std::fflush(stderr);
+    std::_Exit(0);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+    // A thumbnailer runs where no display may be reached (file managers
+    // sandbox it), whatever platform the environment names.
+    const bool thumbnailing = std::any_of(argv + 1, argv + argc, [](const char* arg) {
+        return std::strcmp(arg, "--thumbnail") == 0 || std::strncmp(arg, "--thumbnail=", 12) == 0;
+    });
+    if (thumbnailing || qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     // Parts of the core write diagnostics to the standard output; the
     // program's own output (--info, --toc, --text) keeps a clean stream.
@@ -84,6 +137,15 @@ int main(int argc, char** argv) {
          "THEME"},
         {"line-width", "The reader's line width: narrow, medium, wide or full.", "WIDTH"},
         {{"o", "output"}, "The PNG file to write.", "OUT.png"},
+        {"thumbnail", "Write the cover (or first page) at most SIZE pixels on its longer side: "
+                      "--thumbnail SIZE BOOK OUT.png.", "SIZE"},
+        {"search", "Print every match of PHRASE in the whole book in reading order, one per line: the entry "
+                   "number (counted from 1, as --chapter), the character offset of the match in that entry's "
+                   "text, and the context, tab-separated; nothing when there is none. The text of an entry is "
+                   "its readable text without layout; a character is one Unicode code point of it. Case, "
+                   "accents and runs of white space do not matter.",
+         "PHRASE"},
+        {"exact", "With --search: case and accents must match too."},
     });
     args.addPositionalArgument("BOOK", "An EPUB, FictionBook, HTML, XHTML or SVG file.");
     if (!args.parse(QCoreApplication::arguments()))
@@ -93,12 +155,15 @@ int main(int argc, char** argv) {
         std::fflush(g_out);
         return 0;
     }
+    if (args.isSet("thumbnail"))
+        thumbnail(args);
     const QStringList positional = args.positionalArguments();
     if (positional.size() != 1)
         fail("give exactly one BOOK (see --help)", 2);
     if (args.isSet("chapter") && args.isSet("entry"))
         fail("--chapter and --entry exclude each other", 2);
-    const bool printing = args.isSet("text") || args.isSet("toc") || args.isSet("info");
+    const bool searching = args.isSet("search");
+    const bool printing = searching || args.isSet("text") || args.isSet("toc") || args.isSet("info");
     if (!args.isSet("output") && !printing)
         fail("no output: give -o OUT.png", 2);
 
@@ -117,6 +182,9 @@ int main(int argc, char** argv) {
     const bool singleFile = type == tf::URI::RT_HTML || type == tf::URI::RT_SVG;
     if (type != tf::URI::RT_EPUB && type != tf::URI::RT_FB2 && !singleFile)
         fail("not a book: " + path + " (EPUB, FictionBook, HTML, XHTML or SVG expected)", 3);
+
+    if (searching)
+        return search(path, args.value("search").toUtf8().toStdString(), args.isSet("exact"));
 
     tf::HtmlWindow view;
     if (args.isSet("theme") || args.isSet("line-width")) {

@@ -256,14 +256,16 @@ bool convert(iconv_t cd, const std::string& in, std::string& out) {
 } // namespace
 
 XmlDoc::XmlDoc(const std::string& text) : m_source(text) {
-    parse();
+    if (!parse())
+        TF_LOG(LOG_ERROR, "Error parsing xml string");
 }
 
 XmlDoc::XmlDoc(std::string&& text) : m_source(std::move(text)) {
-    parse();
+    if (!parse())
+        TF_LOG(LOG_ERROR, "Error parsing xml string");
 }
 
-void XmlDoc::parse() {
+bool XmlDoc::parse() {
     bool parsed = NestingScan(m_source.c_str()).within(kMaxDepth);
     if (parsed) {
         try {
@@ -276,19 +278,19 @@ void XmlDoc::parse() {
     }
     if (!parsed) {
         m_document.clear(); // nodes a failed parse left behind
-        TF_LOG(LOG_ERROR, "Error parsing xml string");
-        return;
+        return false;
     }
 
     node_t* first = m_document.first_node();
     m_firstNode.reset(new XmlNodeRef(first, this));
     if (!first)
-        return;
+        return true;
     // The document element, whether or not a declaration comes before it.
     node_t* root = first;
     while (root && root->type() != rapidxml::node_element)
         root = root->next_sibling();
     m_rootNode.reset(new XmlNodeRef(root, this));
+    return true;
 }
 
 XmlDoc::~XmlDoc() = default;

@@ -54,7 +54,7 @@ public:
     void dump() const;
 
 private:
-    void parse();
+    bool parse();
     std::string m_source;
     rapidxml::xml_document<char> m_document;
     std::unique_ptr<XmlNodeRef> m_rootNode;

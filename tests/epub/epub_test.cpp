@@ -575,6 +575,9 @@ TEST(EpubFonts, ObfuscatedFontsAreRestored) {
          idpfKey, 1040, 500},
         {"adobe", "<dc:identifier id=\"uid\">urn:uuid:01234567-89AB-cdef-0123-456789abcdef</dc:identifier>",
          "http://ns.adobe.com/pdf/enc#RC", adobeKey, 1024, 3000},
+        {"adobe, identifier pretty-printed",
+         "<dc:identifier id=\"uid\">\n    urn:uuid:01234567-89AB-cdef-0123-456789abcdef\n  </dc:identifier>",
+         "http://ns.adobe.com/pdf/enc#RC", adobeKey, 1024, 3000},
         {"adobe uuid not the unique id",
          "<dc:identifier id=\"uid\">isbn</dc:identifier>"
          "<dc:identifier>urn:uuid:01234567-89ab-cdef-0123-456789abcdef</dc:identifier>",

@@ -40,6 +40,7 @@ struct Source {
     const Node* root = nullptr;
     std::string body_text;    // all text of the main body
     std::string all_text;     // the main body's text, then that of the other bodies in order
+    std::vector<std::string> top_titles;  // text of each titled top-level section of the main body
     std::string title;        // description/title-info/book-title, "" when absent
     std::string cover;        // coverpage image reference, "" when absent
     std::vector<std::pair<std::string, std::string>> binaries;  // id, content-type
@@ -69,6 +70,15 @@ Source load_source(const std::string& bytes) {
         if (name == "body" && !n->first_attribute("name") && !main) {
             main = n;
             collect_text(n, s.body_text);
+            for (const Node* c = n->first_node(); c; c = c->next_sibling()) {
+                const Node* title = std::string(c->name(), c->name_size()) == "section" ? c->first_node("title")
+                                                                                        : nullptr;
+                std::string text;
+                if (title)
+                    collect_text(title, text);
+                if (!without_space(text).empty())
+                    s.top_titles.push_back(text);
+            }
         }
         if (name == "binary")
             s.binaries.emplace_back(n->first_attribute("id")->value(), n->first_attribute("content-type")->value());
@@ -168,6 +178,17 @@ TEST(FB2Corpus, EveryBookOpensWithItsTextTitleAndPictures) {
         }
         EXPECT_EQ(without_space(text), without_space(source.all_text));
         EXPECT_EQ(without_space(view_text), without_space(source.all_text));
+        // A contents line, at the top level, for every titled top-level section.
+        const tf::pair_list_t toc = reader->toc();
+        const std::vector<unsigned> depths = reader->toc_depths();
+        ASSERT_EQ(toc.size(), depths.size());
+        std::set<std::string> top_labels;
+        for (size_t i = 0; i < toc.size(); ++i)
+            if (depths[i] == 0)
+                top_labels.insert(without_space(toc[i].second));
+        for (const std::string& title : source.top_titles)
+            EXPECT_TRUE(top_labels.count(without_space(title))) << title;
+
         // The old single entry's name opens the first entry.
         std::string home, first;
         reader->get_entry("home", home);

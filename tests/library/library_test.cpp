@@ -17,6 +17,7 @@
 
 #include "TempDir.h"
 #include "src/DataHelper.h"
+#include "src/ReadingPositions.h"
 #include "utility/DataStore.h"
 #include "utility/File.h"
 
@@ -426,6 +427,30 @@ TEST_F(Library, RecordingAKnownBookAgainKeepsItsRowAndState) {
     EXPECT_FALSE(library.addNewFile(S(""), S("No file"), S("")));
 }
 
+TEST_F(Library, RecentBooksAreTheLastRecordedNewestFirst) {
+    DataHelper library;
+    EXPECT_TRUE(library.recentBooks(10).empty());
+    // Paths are bytes as the file system has them; titles UTF-8.
+    const std::string odd = "/b/caf\xc3\xa9 & \xff.fb2";
+    ASSERT_TRUE(library.addNewFile(S(odd), S("Caf\xc3\xa9"), S("")));
+    for (int i = 0; i < 12; ++i)
+        ASSERT_TRUE(library.addNewFile(S("/b/" + std::to_string(i) + ".epub"), S("Book " + std::to_string(i)), S("")));
+    // Recorded again: it keeps its place.
+    EXPECT_FALSE(library.addNewFile(S(odd), S("Again"), S("")));
+
+    const auto recent = library.recentBooks(10);
+    ASSERT_EQ(recent.size(), 10u);
+    for (size_t i = 0; i < recent.size(); ++i) {
+        EXPECT_EQ(recent[i].first, "/b/" + std::to_string(11 - i) + ".epub");
+        EXPECT_EQ(recent[i].second, "Book " + std::to_string(11 - i));
+    }
+    const auto all = library.recentBooks(20);
+    ASSERT_EQ(all.size(), 13u);
+    EXPECT_EQ(all.back(), std::make_pair(odd, std::string("Caf\xc3\xa9")));
+    EXPECT_TRUE(library.recentBooks(0).empty());
+    EXPECT_TRUE(library.recentBooks(-1).empty());
+}
+
 TEST_F(Library, CoverPathIsKeptOnlyWhenTheFileExists) {
     DataHelper library;
     std::string dir = library.createBookDirectory("With cover");
@@ -637,4 +662,53 @@ TEST_F(Library, WideTextIsStoredAsUtf8) {
     std::string path;
     ASSERT_EQ(DataHelper::readHomeLink(cells[0].open, path), DataHelper::LINK_OPEN);
     EXPECT_EQ(path, "/b/\xE6\x97\xA5\xE6\x9C\xAC.epub");
+}
+
+TEST_F(Library, AnchorsAreSavedWithTheReadStateInOneTransaction) {
+    DataHelper library;
+    tf::ReadingPositions positions(library);
+    const String book = S("/books/a.epub");
+    ASSERT_TRUE(library.addNewFile(book, S("A"), S("")));
+    ASSERT_TRUE(library.addNewFile(S("/books/b.epub"), S("B"), S("")));
+
+    tf::ReadingPositions::Anchor anchor;
+    anchor.entry = "OEBPS/ch2.xhtml";
+    anchor.offset = 4321;
+    anchor.percent = 37;
+    // A state the library refuses writes no anchor either.
+    EXPECT_FALSE(positions.save(book.str(), "epub://", 10, 20, anchor));
+    tf::ReadingPositions::Anchor read;
+    EXPECT_FALSE(positions.fetch(book.str(), read));
+
+    ASSERT_TRUE(positions.save(book.str(), "epub://OEBPS/ch2.xhtml", 1200, 18, anchor));
+    ASSERT_TRUE(positions.fetch(book.str(), read));
+    EXPECT_EQ(read.entry, anchor.entry);
+    EXPECT_EQ(read.offset, 4321);
+    EXPECT_EQ(read.percent, 37);
+    String address;
+    int position = 0, zoom = 0;
+    ASSERT_TRUE(library.fetchReadState(book, address, position, zoom));
+    EXPECT_EQ(position, 1200);
+    // The designed table keeps its columns; the anchor lives beside it.
+    EXPECT_EQ(rows("PRAGMA table_info(files)").size(), 9u);
+    EXPECT_EQ(rows("SELECT * FROM positions").size(), 1u);
+
+    // Saving again replaces; the home page tells the share read of that book only.
+    anchor.percent = 64;
+    ASSERT_TRUE(positions.save(book.str(), "epub://OEBPS/ch3.xhtml", 0, 18, anchor));
+    EXPECT_EQ(rows("SELECT * FROM positions").size(), 1u);
+    const std::string page = library.getHomePage();
+    EXPECT_NE(page.find("64 % read"), std::string::npos);
+    EXPECT_EQ(page.find("37 % read"), std::string::npos);
+    // A second transaction is possible after the first (none left open); an
+    // unknown share keeps the one saved before.
+    anchor.percent = -1;
+    ASSERT_TRUE(positions.save(book.str(), "epub://OEBPS/ch3.xhtml", 10, 18, anchor));
+    ASSERT_TRUE(positions.fetch(book.str(), read));
+    EXPECT_EQ(read.percent, 64);
+
+    // Removing the book removes its anchor.
+    ASSERT_TRUE(library.removeFile(book));
+    EXPECT_FALSE(positions.fetch(book.str(), read));
+    EXPECT_EQ(library.getHomePage().find("% read"), std::string::npos);
 }

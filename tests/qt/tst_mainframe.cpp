@@ -96,6 +96,7 @@ private slots:
     void progressShowsAndHidesTheBar();
     void placeholderCoverIsA95x120PngWithAlpha();
     void aBookThatCannotOpenSaysSoAndIsNotRecorded();
+    void aBookWithHashAndQueryInItsNameOpens();
     void droppedFileOpens();
     void pageKeysScrollWithinTheChapter();
     void aboutDialogListsVersionAndKeys();
@@ -704,6 +705,29 @@ void MainFrameTest::aBookThatCannotOpenSaysSoAndIsNotRecorded() {
     QVERIFY(waitFor([&] { return s.settled() && s.frame->statusText().contains("no such book.epub"); }));
     QVERIFY(s.view()->isHomePageShown());
     QCOMPARE(s.frame->getContentsTree()->count(), 0);
+}
+
+void MainFrameTest::aBookWithHashAndQueryInItsNameOpens() {
+    Session s;
+    const std::string path = s.dir.path + "/Alice #2?draft.epub";
+    QVERIFY(QFile::copy(QString::fromStdString(book(kAlice)), QString::fromStdString(path)));
+    QVERIFY(s.open(path));
+    QVERIFY(s.frame->getChapterCount() > 3);
+    s.frame->onFileClose();
+
+    // Its home-page link opens it again.
+    const std::string home = s.homePage();
+    std::string link;
+    for (size_t at = home.find("href=\""); at != std::string::npos && link.empty(); at = home.find("href=\"", at + 1)) {
+        const std::string href = home.substr(at + 6, home.find('"', at + 6) - at - 6);
+        std::string target;
+        if (tf::DataHelper::readHomeLink(href, target) == tf::DataHelper::LINK_OPEN && target == path)
+            link = href;
+    }
+    QVERIFY2(!link.empty(), home.c_str());
+    s.view()->on_anchor_click(link.c_str(), nullptr);
+    s.view()->processTask("open.uri");
+    QVERIFY(s.waitLoaded(path));
 }
 
 void MainFrameTest::droppedFileOpens() {

@@ -4,15 +4,21 @@
 #include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QStringDecoder>
 #include <QTemporaryDir>
 #include <QTextDocumentFragment>
 #include <QtTest>
 
+#include <functional>
 #include <memory>
 
 #include "ViewTestTools.h"
 #include "corpus.h"
 #include "readers/EPUBReader.h"
+#include "readers/xhtml/XmlDoc.h"
+#include "utility/text.h"
+#include "src/BookSearch.h"
+#include "src/BookTextCache.h"
 
 using namespace viewtest;
 
@@ -120,6 +126,84 @@ private slots:
         QCOMPARE(words(page.out), expected.mid(0, words(page.out).size()));
     }
 
+    // Every body of every sound corpus FictionBook is painted across its
+    // entries; the words come from the file read on its own.
+    void everyFictionBookBodyIsPaintedAcrossItsEntries() {
+        for (const char* name : {"fb2-fb2cng-_Test.fb2", "fb2-fb2document-_Test_1-en.fb2",
+                                 "fb2-fbe-script-description-cp1251.fb2", "fb2-wolnelektury-asnyk-no-description.fb2"}) {
+            std::string bytes;
+            tf::file_get_contents(corpus_path(name), bytes);
+            std::unique_ptr<tf::XmlDoc> doc(new tf::XmlDoc(bytes));
+            const std::string encoding = tf::str2lower(doc->encoding());
+            if (!encoding.empty() && encoding != "utf-8") {
+                // Decoded as it stands (the document's own copy would print it anew, indented).
+                QStringDecoder decode(encoding.c_str());
+                QVERIFY(decode.isValid());
+                const QString text = decode(QByteArray::fromStdString(bytes));
+                doc.reset(new tf::XmlDoc(text.toStdString()));
+            }
+            QVERIFY(doc && doc->root_node() && !doc->root_node()->isEmpty());
+            // Text as the book writes it: inline elements join their
+            // neighbours, everything else stands apart.
+            QString source;
+            std::function<void(const rapidxml::xml_node<char>*)> collect = [&](const rapidxml::xml_node<char>* n) {
+                for (auto* c = n->first_node(); c; c = c->next_sibling()) {
+                    if (c->type() == rapidxml::node_data || c->type() == rapidxml::node_cdata) {
+                        source += QString::fromUtf8(c->value(), int(c->value_size()));
+                        continue;
+                    }
+                    const QString tag = QString::fromUtf8(c->name(), int(c->name_size()));
+                    static const QStringList inlines{"emphasis", "strong", "a", "strikethrough", "sub",
+                                                     "sup",      "code",   "style"};
+                    const bool block = !inlines.contains(tag);
+                    if (block)
+                        source += ' ';
+                    collect(c);
+                    if (block)
+                        source += ' ';
+                }
+            };
+            for (auto* n = doc->root_node()->getNode()->first_node(); n; n = n->next_sibling())
+                if (std::string(n->name(), n->name_size()) == "body")
+                    collect(n);
+
+            const Run info = render({"--info", book(name)});
+            QCOMPARE(info.code, 0);
+            const QRegularExpressionMatch spine = QRegularExpression("spine: (\\d+)").match(info.out);
+            QVERIFY(spine.hasMatch());
+            QString painted;
+            for (int n = 1; n <= spine.captured(1).toInt(); ++n) {
+                // Wide enough for the widest table (nine columns) to stand whole.
+                const Run page = render(
+                    {"--chapter", QString::number(n), "--full", "--width", "1600", "--text", book(name)});
+                QCOMPARE(page.code, 0);
+                painted += page.out + " ";
+            }
+            // Words are compared as the page joins them: runs split at element
+            // edges may join differently, so whole words are looked up.
+            QHash<QString, int> shown;
+            for (const QString& word : words(painted))
+                ++shown[word];
+            int found = 0;
+            const QStringList wanted = words(source);
+            QStringList missing;
+            for (const QString& word : wanted) {
+                if (shown.value(word) > 0) {
+                    --shown[word];
+                    ++found;
+                } else if (missing.size() < 20) {
+                    missing << word;
+                }
+            }
+            const double recall = wanted.isEmpty() ? 0 : double(found) / wanted.size();
+            QVERIFY2(recall >= 0.995, qPrintable(QString("%1: %2 of %3 words painted; not: %4")
+                                                     .arg(name)
+                                                     .arg(found)
+                                                     .arg(wanted.size())
+                                                     .arg(missing.join(' '))));
+        }
+    }
+
     void infoAndContents() {
         const Run r = render({"--info", "--toc", book("epub2-pg11-alice.epub")});
         QCOMPARE(r.code, 0);
@@ -150,6 +234,48 @@ private slots:
         QCOMPARE(last.code, 0);
         QVERIFY(!last.out.trimmed().isEmpty());
         QCOMPARE(render({"--chapter", QString::number(entries + 1), "--text", book("fb2-fb2cng-_Test.fb2")}).code, 5);
+    }
+
+    void searchPrintsEveryMatchInReadingOrder() {
+        const Run r = render({"--search", "White  WHALE", book("epub3-idpf-moby-dick.epub")});
+        QCOMPARE(r.code, 0);
+        const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+        std::unique_ptr<tf::BookTextCache> text = tf::BookTextCache::open(corpus_path("epub3-idpf-moby-dick.epub"));
+        QVERIFY(text);
+        size_t expected = 0;
+        tf::BookSearch::run(*text, "white whale", {}, [&](size_t, std::vector<tf::BookSearch::Hit>& hits) {
+            expected += hits.size();
+            return true;
+        });
+        QVERIFY(expected > 50);
+        QCOMPARE(static_cast<size_t>(lines.size()), expected);
+        static const QRegularExpression form("^(\\d+)\t(\\d+)\t([^\t]*white whale[^\t]*)$",
+                                             QRegularExpression::CaseInsensitiveOption);
+        long lastEntry = 0, lastOffset = -1;
+        for (const QString& line : lines) {
+            const auto m = form.match(line);
+            QVERIFY2(m.hasMatch(), qPrintable(line));
+            const long entry = m.captured(1).toLong(), offset = m.captured(2).toLong();
+            QVERIFY(entry > lastEntry || (entry == lastEntry && offset > lastOffset));
+            lastEntry = entry;
+            lastOffset = offset;
+        }
+        // The entry number is the one --chapter shows.
+        const QString first = lines.first().section('\t', 0, 0);
+        const Run page = render({"--chapter", first, "--full", "--text", book("epub3-idpf-moby-dick.epub")});
+        QCOMPARE(page.code, 0);
+        QVERIFY(words(page.out).join(' ').contains("white whale", Qt::CaseInsensitive));
+
+        const Run none = render({"--search", "zzqx no such phrase", book("epub3-idpf-moby-dick.epub")});
+        QCOMPARE(none.code, 0);
+        QVERIFY(none.out.isEmpty());
+        const Run exact = render({"--search", "White Whale", "--exact", book("epub3-idpf-moby-dick.epub")});
+        QCOMPARE(exact.code, 0);
+        QVERIFY(exact.out.split('\n', Qt::SkipEmptyParts).size() < lines.size());
+        const Run single = render({"--search", "abasement", book("xhtml-se-devils-dictionary-a.xhtml")});
+        QCOMPARE(single.code, 0);
+        QVERIFY(single.out.startsWith("1\t"));
+        QVERIFY(render({"--search", "x", book("broken-made-truncated-pg1661.epub")}).code != 0);
     }
 
     void singleFilesAreTheirOwnPage_data() {

@@ -4,8 +4,10 @@
 #include <string>
 #include <vector>
 
+#include "TempDir.h"
 #include "utility/File.h"
 #include "utility/URI.h"
+#include "utility/text.h"
 
 using tf::String;
 using tf::URI;
@@ -242,4 +244,28 @@ TEST(URINormalize, AnyShortPathResolvesCompletely) {
                 break;
         }
     }
+}
+
+TEST(URIParse, AnExistingFileKeepsHashAndQueryInItsName) {
+    TempDir dir;
+    const std::string path = dir.path + "/Alice #2?draft.epub";
+    ASSERT_EQ(tf::file_put_contents(path, reinterpret_cast<unsigned char*>(const_cast<char*>("x")), 1), 1);
+    struct Case {
+        std::string address, path, hash, query;
+    } cases[] = {
+        {path, path, "", ""},
+        {path + "#note", path, "note", ""},
+        // No such file: the address splits as written.
+        {dir.path + "/Bob #2?x.epub", dir.path + "/Bob ", "2?x.epub", ""},
+        {dir.path + "/Bob?x.epub", dir.path + "/Bob", "", "x.epub"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.address);
+        const URI uri{String(c.address)};
+        EXPECT_EQ(uri.m_protocol, "file");
+        EXPECT_EQ(uri.m_path.str(), c.path);
+        EXPECT_EQ(uri.m_hash.str(), c.hash);
+        EXPECT_EQ(uri.m_query.str(), c.query);
+    }
+    EXPECT_EQ(URI(String(path)).rtype(), URI::RT_EPUB);
 }
