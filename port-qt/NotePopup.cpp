@@ -236,6 +236,10 @@ bool NotePopup::showNote(const String& address, const QRect& linkBox) {
 
     const int width = std::min(kWidth, std::max(200, m_view->viewport()->width() - 20));
     setFixedWidth(width);
+    // A little smaller than the page's text, as notes are printed.
+    QFont font = m_text->font();
+    font.setPixelSize(std::max(11, m_view->get_default_font_size() * 4 / 5));
+    m_text->document()->setDefaultFont(font);
     m_text->document()->setTextWidth(width - 30);
     m_text->setHtml(m_html);
     m_text->document()->adjustSize();
@@ -268,17 +272,15 @@ QImage NotePopup::picture(const std::string& src) const {
             return QImage();
         return QImage::fromData(QByteArray::fromBase64(QByteArray::fromStdString(src.substr(comma + 1))));
     }
-    const String address = resolveInNote(src);
-    const URI uri(address);
+    // FictionBook pictures are named by their id ("#pic"), whichever entry shows them.
+    std::string name = src;
+    if (m_scheme != "fb2" || src.empty() || src[0] != '#')
+        name = URI(resolveInNote(src)).m_path.str();
     {
         auto lock = m_view->lockReader();
         BaseReader* reader = m_view->getReader();
         if (!reader || !reader->isOpen())
             return QImage();
-        std::string name = uri.m_path.str();
-        // FictionBook pictures are named by their id.
-        if (name.empty() && !uri.m_hash.empty())
-            name = "#" + uri.m_hash.str();
         std::string page = reader->get_entry(name, bytes);
         if (bytes.empty())
             bytes.swap(page);

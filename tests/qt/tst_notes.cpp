@@ -57,7 +57,9 @@ std::string fictionBook(const TempDir& dir) {
                      "id=\"fref\">1</a> in it.</p>" +
                          body +
                          "</section></body><body name=\"notes\"><title><p>Notes</p></title><section id=\"n1\"><title>"
-                         "<p>1</p></title><p>FictionBook note text.</p></section></body></FictionBook>");
+                         "<p>1</p></title><p>FictionBook note text.</p><image l:href=\"#pic\"/></section></body>"
+                         "<binary id=\"pic\" content-type=\"image/png\">" +
+                         QByteArray::fromStdString(png(30, 20)).toBase64().toStdString() + "</binary></FictionBook>");
 }
 
 // The box of the words of the element with that id (a link is inline: its words have the boxes).
@@ -209,8 +211,11 @@ void NotesTest::fictionBookNoteShowsItsSection() {
     clickElement(s, "fref");
     QVERIFY(shown(s));
     const QString text = popupOf(s)->textView()->toPlainText().trimmed();
-    // The section's text without its title.
-    QCOMPARE(text, QString("FictionBook note text."));
+    // The section's text without its title, and its picture from the book's binaries.
+    QCOMPARE(text.left(22), QString("FictionBook note text."));
+    const QImage picture =
+        popupOf(s)->textView()->document()->resource(QTextDocument::ImageResource, QUrl("#pic")).value<QImage>();
+    QCOMPARE(picture.size(), QSize(30, 20));
     QCOMPARE(entryShown(s), chapter);
     QTest::mouseClick(popupOf(s)->goButton(), Qt::LeftButton);
     QVERIFY(waitFor([&] { return s.settled() && entryShown(s) != chapter; }));
