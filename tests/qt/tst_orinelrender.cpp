@@ -315,6 +315,11 @@ private slots:
                                        << "cannot show entry";
         QTest::newRow("bad width") << QStringList{"--width", "wide", "-o", png, book("epub2-pg11-alice.epub")}
                                    << "--width";
+        QTest::newRow("unknown theme") << QStringList{"--theme", "purple", "-o", png, book("epub2-pg11-alice.epub")}
+                                       << "--theme wants light, sepia or dark";
+        QTest::newRow("unknown line width")
+            << QStringList{"--line-width", "huge", "-o", png, book("epub2-pg11-alice.epub")}
+            << "--line-width wants narrow, medium, wide or full";
         QTest::newRow("no output") << QStringList{book("epub2-pg11-alice.epub")} << "no output";
         QTest::newRow("no book") << QStringList{"-o", png} << "BOOK";
         QTest::newRow("both chapter and entry")
