@@ -686,15 +686,9 @@ void MainFrame::restoreSettings() {
 void MainFrame::saveSettings() {
     if (!settings)
         return;
-    // Full screen is not a place to come back to: the window it left is.
-    if (fullScreen) {
-        const QRect bounds = geometry();
-        setGeometry(savedBounds);
+    // Full screen is not a place to come back to: the window as it was before stays remembered.
+    if (!fullScreen)
         settings->setWindow(saveGeometry(), saveState());
-        setGeometry(bounds);
-    } else {
-        settings->setWindow(saveGeometry(), saveState());
-    }
     const int width = splitBar->sizes().value(0);
     settings->setPanel(width > 0 || panelPending, width > 0 ? width : panelWidth);
 }
