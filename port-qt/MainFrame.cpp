@@ -713,6 +713,8 @@ void MainFrame::setReadingStyle(const ThemeStyle& style) {
         onHomePage();
     else if (view->isBookOpen())
         reloadAtNewSize();
+    else if (!bookPath.empty() && view->current_address() == bookPath)
+        loadURI(bookPath); // a single page file: read again, as nothing else holds its markup
 }
 
 void MainFrame::onPreferences() {

@@ -367,6 +367,20 @@ void ReadingTest::titleNamesTheBookOrTheProgram() {
     s.frame->openBook(QString::fromStdString(page));
     // A single page is not an open book to the view: wait for the window to take it in.
     QVERIFY(waitFor([&] { return s.settled() && s.frame->windowTitle() == QString::fromUtf8("Styled — Orinel Reader"); }));
+    // A single page takes a new theme too.
+    ThemeStyle dark;
+    dark.theme = ThemeStyle::THEME_DARK;
+    s.frame->setReadingStyle(dark);
+    const uint32_t darkPage = ThemeStyle::colours(ThemeStyle::THEME_DARK).page;
+    // Built again: the book's white boxes are gone and the text stands out (the old page kept the boxes).
+    QVERIFY(waitFor([&] {
+        if (!s.settled() || !s.view()->has_document())
+            return false;
+        const QImage image = s.view()->renderImage(QRect(0, 0, 600, 300));
+        const Ink ink = inkOf(image, image.rect(), darkPage);
+        return rgbOf(image.pixel(2, 2)) == darkPage && ink.whiteShare < 0.001 && ink.contrast >= 7.0;
+    }, 5000));
+    QCOMPARE(s.frame->windowTitle(), QString::fromUtf8("Styled — Orinel Reader"));
 }
 
 void ReadingTest::eachOpenFailureSaysWhy() {
