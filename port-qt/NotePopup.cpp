@@ -131,13 +131,9 @@ QTextBrowser* NotePopup::textView() const {
 }
 
 String NotePopup::targetOf(const std::string& href) const {
-    if (href[0] == '#') {
-        String address = m_view->current_address();
-        const size_t hash = address.find(L"#");
-        if (hash != String::npos)
-            address = String(address.substr(0, hash));
-        return String(address + String(href));
-    }
+    // As a plain click would go (a FictionBook's note id leads to the entry holding it).
+    if (href[0] == '#')
+        return m_view->fragmentAddress(href);
     return m_view->resolve(String(href));
 }
 
