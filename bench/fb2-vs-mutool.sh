@@ -19,15 +19,8 @@ if [ ! -x "$render" ]; then
   echo "no orinel-render at $render (build the project first, or pass its path)" >&2
   exit 1
 fi
-need=()
-command -v mutool >/dev/null 2>&1 || need+=(mupdf-tools)
-[ -x /usr/bin/time ] || need+=(time)
-if [ ${#need[@]} -gt 0 ]; then
-  SUDO=""
-  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
-fi
+. bench/measure.sh
+need_tools
 
 export QT_QPA_PLATFORM=offscreen
 work=$(mktemp -d)
@@ -44,21 +37,6 @@ perl -0777 -e '
   $body .= $inner while length($pre) + length($body) + length($post) + 14 < $target;
   print $pre, "<body>", $body, "</body>", $post;
 ' "$source_book" "$target_bytes" >"$book"
-
-measure() {
-  local times=() peak=0 start end kb
-  for ((i = 0; i < runs; i++)); do
-    start=$(date +%s%N)
-    /usr/bin/time -f "%M" -o "$work/mem" "$@" >/dev/null 2>&1 || { echo "fail 0"; return; }
-    end=$(date +%s%N)
-    times+=($(( (end - start) / 1000 )))
-    kb=$(tail -n 1 "$work/mem")
-    [ "$kb" -gt "$peak" ] && peak=$kb
-  done
-  local median
-  median=$(printf '%s\n' "${times[@]}" | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}')
-  awk -v us="$median" -v kb="$peak" 'BEGIN {printf "%.1f %d\n", us / 1000, kb}'
-}
 
 entries=$("$render" --info "$book" 2>/dev/null | awk -F': ' '/^spine:/ {print $2}')
 read -r ours_ms ours_kb < <(measure "$render" --width 800 --height 1000 --font-size 20 --chapter 1 --full \

@@ -327,16 +327,7 @@ std::unique_ptr<XmlNodeRef> FB2Reader::child(XmlNodeRef* parent, const std::stri
 bool FB2Reader::parse() {
     body.reset();
     description.reset();
-    entries.clear();
-    entries_by_name.clear();
-    id_entries.clear();
-    generated_ids.clear();
-    contents.clear();
-    contents_depths.clear();
-    first_in_contents = false;
-    main_title.clear();
-    cached_name.clear();
-    cached_page.clear();
+    clear_entries();
     if (!root || root->isEmpty()) {
         TF_LOG(LOG_ERROR, "no FictionBook file open");
         return false;
@@ -367,6 +358,19 @@ bool FB2Reader::parse() {
     body->setXmlSource(main ? main : first);
     build_entries();
     return true;
+}
+
+void FB2Reader::clear_entries() {
+    entries.clear();
+    entries_by_name.clear();
+    id_entries.clear();
+    generated_ids.clear();
+    contents.clear();
+    contents_depths.clear();
+    first_in_contents = false;
+    main_title.clear();
+    cached_name.clear();
+    cached_page.clear();
 }
 
 bool FB2Reader::is_section(const Node* node) const {
@@ -991,16 +995,7 @@ void FB2Reader::close() {
     doc.reset();
     content.clear();
     content_size = 0;
-    entries.clear();
-    entries_by_name.clear();
-    id_entries.clear();
-    generated_ids.clear();
-    contents.clear();
-    contents_depths.clear();
-    first_in_contents = false;
-    main_title.clear();
-    cached_name.clear();
-    cached_page.clear();
+    clear_entries();
 }
 
 } // namespace tf

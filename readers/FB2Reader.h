@@ -88,6 +88,7 @@ private:
         const rapidxml::xml_node<char>* end = nullptr;
     };
     void build_entries();
+    void clear_entries();
     void cut_body(const rapidxml::xml_node<char>* body, bool main, const std::string& base);
     void index_body(const rapidxml::xml_node<char>* body, size_t first_entry, size_t entry_count, bool main,
                     int* section_count);
