@@ -4,6 +4,7 @@
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -195,6 +196,11 @@ void ContentsTree::follow() {
             up->setExpanded(true);
         if (!item->isHidden())
             m_tree->scrollToItem(item);
+        // A line picked earlier must not stay highlighted beside the one being read.
+        if (m_tree->currentItem() != item) {
+            const QSignalBlocker blocker(m_tree);
+            m_tree->setCurrentItem(item);
+        }
     }
 }
 

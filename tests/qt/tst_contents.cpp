@@ -107,6 +107,9 @@ void ContentsTest::marksFollowTheReadingPosition() {
     QCOMPARE(tree->readingChapter(), 0);
     QVERIFY(bold(tree, 2) && !bold(tree, 1));
     QVERIFY(inView(tree, 2));
+    // The line picked at first does not stay highlighted beside the one being read.
+    QCOMPARE(tree->tree()->currentItem(), tree->itemOf(2));
+    QCOMPARE(tree->tree()->selectedItems().size(), 1);
     // And back up.
     s.view()->setScrollPosition(0);
     QVERIFY(waitFor([&] { return tree->readingSection() == 1; }));
