@@ -36,7 +36,9 @@ field() { dpkg-deb -f "$deb" "$1"; }
 depends=$(field Depends)
 names=$(sed 's/ ([^)]*)//g; s/ *[,|] */\n/g' <<<"$depends")
 dpkg-deb -x "$deb" "$work/root"
-for program in "$work"/root/usr/bin/*; do
+# The programs' folder as the package lays it out.
+bindir=$(dirname "$(find "$work/root" -type f -name orinel-reader | head -n 1)")
+for program in "$bindir"/*; do
   for library in $(readelf -d "$program" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'); do
     path=$(ldconfig -p | awk -v lib="$library" '$1 == lib && !found { print $NF; found = 1 }')
     [ -n "$path" ] || fail "$library of $(basename "$program") is not on this system"
@@ -66,13 +68,13 @@ cat >"$work/expected" <<LIST
 ./usr/share/thumbnailers/orinel-reader.thumbnailer
 LIST
 diff -u "$work/expected" "$work/files" || fail "the package holds other files"
-for program in "$work"/root/usr/bin/*; do
+for program in "$bindir"/*; do
   sections=$(readelf -S "$program")
   if grep -q '\.debug_info' <<<"$sections"; then fail "$(basename "$program") is not stripped"; fi
 done
 
 # The packaged (stripped) programs run.
-QT_QPA_PLATFORM=offscreen "$work/root/usr/bin/orinel-reader" --version >/dev/null 2>&1 || fail "the packaged reader does not start"
+QT_QPA_PLATFORM=offscreen "$bindir/orinel-reader" --version >/dev/null 2>&1 || fail "the packaged reader does not start"
 "$work/root/usr/bin/orinel-render" --help >/dev/null 2>&1 || fail "the packaged orinel-render does not start"
 
 # apt would install it with what it depends on (a dry run: nothing changes).
