@@ -14,6 +14,7 @@
 #include <QScrollBar>
 #include <QStyle>
 #include <QThread>
+#include <QMetaMethod>
 #include <QTimer>
 #include <QUrl>
 #include <QWheelEvent>
@@ -78,8 +79,15 @@ HtmlWindow::HtmlWindow(QWidget* parent)
         if (m_fixedWidth.load() > 0 || !has_document())
             return;
         const int width = m_clientWidth.load();
-        if (width != m_lastLayoutWidth.load())
-            render(width);
+        if (width == m_lastLayoutWidth.load())
+            return;
+        // Laying a long page out again here would freeze the window for seconds.
+        if (!isHomePageShown() && !current_address().empty() &&
+            isSignalConnected(QMetaMethod::fromSignal(&HtmlWindow::relayoutRequested))) {
+            emit relayoutRequested();
+            return;
+        }
+        render(width);
     });
     updateClientSize();
 }
@@ -318,6 +326,15 @@ void HtmlWindow::updateScrollBars() {
     verticalScrollBar()->setRange(0, std::max(0, m_docSize.height() - pageH));
     horizontalScrollBar()->setPageStep(std::max(1, pageW));
     horizontalScrollBar()->setRange(0, std::max(0, m_docSize.width() - pageW));
+}
+
+int HtmlWindow::first_screen_height() const {
+    // Loads on this thread (pictures, tests) are waited for whole anyway.
+    return onWindowThread() || m_fixedHeight.load() > 0 ? 0 : pageSizeHint();
+}
+
+bool HtmlWindow::load_superseded() const {
+    return m_superseded && m_superseded();
 }
 
 int HtmlWindow::pageSizeHint() const {

@@ -92,6 +92,11 @@ public:
     using LinkFilter = std::function<bool(const std::string& href, const litehtml::element::ptr& el)>;
     void setLinkFilter(LinkFilter filter) { m_linkFilter = std::move(filter); }
 
+    // Asked between the two steps of showing a long page (its first screen,
+    // then the whole): true when a newer load waits, so the rest is not built.
+    // Called on the loader thread; set it before the first load.
+    void setLoadSuperseded(std::function<bool()> check) { m_superseded = std::move(check); }
+
     void load_home_page(const std::string& html);
     // The home page is the document on screen.
     bool isHomePageShown() const;
@@ -201,6 +206,10 @@ public:
 signals:
     // Load `address` off the window thread (the main window's loadURI).
     void loadRequested(const tf::String& address);
+    // The view's width changed under a book page: build it anew at the new
+    // width off this thread (the page on screen stays until the new one is
+    // shown). Without a receiver the view lays the page out again itself.
+    void relayoutRequested();
     // The first paint after a book file was opened (the main window's onFileLoad).
     void bookLoaded();
     void progressChanged(int percent);
@@ -226,6 +235,8 @@ protected:
     void on_redraw() override;
     void on_document_changed() override;
     void on_build_start() override;
+    int first_screen_height() const override;
+    bool load_superseded() const override;
 
 private:
     // Runs `fn` on the window thread: now when called there, else queued.
@@ -276,6 +287,7 @@ private:
     QColor m_pageColor{Qt::white};
     int m_zoomWheel = 0; // Ctrl+wheel turned short of a notch
     LinkFilter m_linkFilter;
+    std::function<bool()> m_superseded;
     ContentProvider m_contentProvider;
     std::unique_ptr<ImageCache> m_images;
     std::unique_ptr<EmbeddedFonts> m_fonts;

@@ -62,6 +62,11 @@ bool LoadWorker::busy() const {
     return m_running || static_cast<bool>(m_pending);
 }
 
+bool LoadWorker::hasPending() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return static_cast<bool>(m_pending);
+}
+
 unsigned long LoadWorker::started() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_started;

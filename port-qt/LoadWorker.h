@@ -32,6 +32,8 @@ public:
 
     // A job is waiting or running.
     bool busy() const;
+    // A job is waiting (the running one, if any, is no longer the newest).
+    bool hasPending() const;
     // Jobs started so far (tests and benchmarks watch this).
     unsigned long started() const;
     // True on the worker's own thread.

@@ -236,6 +236,8 @@ MainFrame::MainFrame(QWidget* parent) : QMainWindow(parent) {
     connect(searchBox, &SearchBox::Enter, this, &MainFrame::doSearch);
 
     connect(view, &HtmlWindow::loadRequested, this, [this](const String& address) { loadURI(address); });
+    connect(view, &HtmlWindow::relayoutRequested, this, [this] { reloadAtNewSize(); });
+    view->setLoadSuperseded([this] { return worker.hasPending(); });
     connect(view, &HtmlWindow::bookLoaded, this, &MainFrame::onFileLoad);
     connect(view, &HtmlWindow::progressChanged, this, &MainFrame::onProgress);
     connect(view, &HtmlWindow::removeFileRequested, this, &MainFrame::onDeleteEntry);
@@ -871,7 +873,8 @@ void MainFrame::callThread(MainFrame* frame, const LoadRequest& request) {
         else
             view->queueTask("scroll.set", String(std::to_string(position)));
         const auto before = view->document();
-        view->load_uri(address);
+        // Whole at once: a first screen from the top would be replaced by the saved place a moment later.
+        view->load_uri(address, false);
         // A chapter that is gone from the book: its cover rather than the page of another book.
         if (view->document() == before) {
             TF_LOG(LOG_WARN, "the saved chapter could not be shown: " << address.str());

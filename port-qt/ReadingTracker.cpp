@@ -85,6 +85,7 @@ void ReadingTracker::bookClosed() {
         *m_cancelMeasure = true;
     m_cancelMeasure.reset();
     ++m_bookGeneration;
+    m_extracting = -1;
     m_book.reset();
     m_lengths.clear();
     m_map.clear();
@@ -107,7 +108,16 @@ void ReadingTracker::measure() {
     m_cancelMeasure = cancel;
     std::shared_ptr<BookTextCache> book = m_book;
     const unsigned generation = m_bookGeneration;
-    m_measurer.post([this, book, cancel, generation] {
+    // The entry a saved place waits for first: its map is needed as soon as it is laid out.
+    long first = -1;
+    {
+        std::lock_guard<std::mutex> lock(m_pendingMutex);
+        if (m_pending.valid())
+            first = book->indexOf(m_pending.entry);
+    }
+    m_measurer.post([this, book, cancel, generation, first] {
+        if (first >= 0)
+            book->text(static_cast<size_t>(first));
         for (size_t i = 0; i < book->entryCount(); ++i) {
             if (*cancel)
                 return;
@@ -187,8 +197,18 @@ void ReadingTracker::checkLayout() {
     if (key == m_mapKey)
         return;
     const bool sameDocument = key.document && key.document == m_mapKey.document;
-    m_mapKey = key;
     const long entry = currentEntry();
+    if (m_book && entry >= 0 && !m_book->cached(static_cast<size_t>(entry))) {
+        // Extracting a long chapter's text takes longer than showing its first
+        // screen: no map (and no place saved from it) until the text is there.
+        m_map.clear();
+        m_mapEntry = -1;
+        m_mapKey = LayoutKey();
+        m_pendingTop = -1;
+        extractThenCheck(entry);
+        return;
+    }
+    m_mapKey = key;
     buildMap(entry);
     m_pendingTop = -1;
 
@@ -223,6 +243,26 @@ void ReadingTracker::checkLayout() {
         m_moved = false;
         m_idle->stop();
     }
+}
+
+void ReadingTracker::extractThenCheck(long entry) {
+    if (m_extracting == entry)
+        return;
+    m_extracting = entry;
+    std::shared_ptr<BookTextCache> book = m_book;
+    const unsigned generation = m_bookGeneration;
+    m_extractor.post([this, book, entry, generation] {
+        book->text(static_cast<size_t>(entry));
+        QMetaObject::invokeMethod(
+            this,
+            [this, generation] {
+                if (generation != m_bookGeneration)
+                    return;
+                m_extracting = -1;
+                scheduleCheck();
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 void ReadingTracker::onRangeChanged() {

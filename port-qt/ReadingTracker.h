@@ -111,6 +111,8 @@ private:
     void buildMap(long entry);
     void updateStatus();
     void measure();
+    // The text of `entry` extracted off the window thread; the layout is checked again then.
+    void extractThenCheck(long entry);
 
     HtmlWindow* m_view;
     QPointer<QLabel> m_label; // the status bar owns it once added there
@@ -129,6 +131,7 @@ private:
     bool m_checkQueued = false;
     bool m_keepPlace = false;
     int m_pendingTop = -1;
+    long m_extracting = -1; // the entry whose text is being extracted for the map
 
     ReadingPositions::Anchor m_last; // at the top of the view, kept current while scrolling
     long m_lastEntry = -1;
@@ -140,6 +143,7 @@ private:
 
     // Declared last: stopped first.
     LoadWorker m_measurer;
+    LoadWorker m_extractor;
 };
 
 } // namespace tf

@@ -260,9 +260,17 @@ int BookWidget::resetFontSize() {
 }
 
 void BookWidget::load_refresh() {
-    String address = current_address();
-    if (!address.empty())
-        loadUriAsync(address);
+    URI shown;
+    if (!current_uri(shown) || shown.m_uri.empty())
+        return;
+    // The page itself: with its fragment the load would only scroll the page
+    // on screen instead of building it anew.
+    std::string address = shown.m_uri.str();
+    const std::string fragment = shown.m_hash.str();
+    if (!fragment.empty() && address.size() > fragment.size() &&
+        address.compare(address.size() - fragment.size() - 1, std::string::npos, "#" + fragment) == 0)
+        address.resize(address.size() - fragment.size() - 1);
+    loadUriAsync(String(address));
 }
 
 // ---- position in the book ---------------------------------------------------

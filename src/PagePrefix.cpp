@@ -1,5 +1,6 @@
 #include "src/PagePrefix.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace tf {
@@ -115,6 +116,37 @@ size_t skipAttributes(const std::string& s, size_t at, bool& selfClosing) {
 thread_local bool t_soundSheets = true;
 
 } // namespace
+
+size_t PagePrefix::textSize(const std::string& html, size_t end) {
+    end = std::min(end, html.size());
+    size_t count = 0;
+    bool inTag = false;
+    for (size_t i = 0; i < end; ++i) {
+        const char c = html[i];
+        if (inTag)
+            inTag = c != '>';
+        else if (c == '<')
+            inTag = true;
+        else if (!space(c))
+            ++count;
+    }
+    return count;
+}
+
+bool PagePrefix::holdsId(const std::string& html, const std::string& id, size_t end) {
+    if (id.empty())
+        return false;
+    end = std::min(end, html.size());
+    for (const char quote : {'"', '\''}) {
+        const std::string attr = std::string("id=") + quote + id + quote;
+        for (size_t at = html.find(attr); at != std::string::npos && at < end; at = html.find(attr, at + 1)) {
+            // "id" as a name of its own, not the end of "data-id" or "xml:id"-like names.
+            if (at > 0 && space(html[at - 1]))
+                return true;
+        }
+    }
+    return false;
+}
 
 size_t PagePrefix::cut(const std::string& html, size_t budget) {
     const size_t none = html.size();

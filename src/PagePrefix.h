@@ -28,6 +28,12 @@ public:
     // html.size() when there is no such place.
     static size_t cut(const std::string& html, size_t budget);
 
+    // Bytes of text (outside tags, white space not counted) in html[0, end).
+    static size_t textSize(const std::string& html, size_t end);
+
+    // Whether an element of `html` with this id starts before byte `end`.
+    static bool holdsId(const std::string& html, const std::string& id, size_t end);
+
     // Whether style text (a sheet, or a page with its style blocks and
     // attributes) has rules that make a box depend on what follows it.
     static bool looksAhead(const char* css, size_t size);

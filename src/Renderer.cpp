@@ -1,5 +1,6 @@
 #include "src/Renderer.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "engine-additions/element_factory.h"
@@ -27,6 +28,7 @@ struct LoadState {
     bool openedBook = false;
     std::unique_ptr<URI> pendingUri; // published together with the document
     bool building = false;
+    bool firstScreenFirst = false;
     String buildRoot;
     std::string buildProtocol;
 };
@@ -149,6 +151,10 @@ int Renderer::find_anchor(const std::string& id) const {
 }
 
 bool Renderer::load_uri(const String& address) {
+    return load_uri(address, true);
+}
+
+bool Renderer::load_uri(const String& address, bool firstScreenFirst) {
     auto uri = std::make_unique<URI>(address);
     const std::string fragment = uri->m_hash.str();
 
@@ -165,6 +171,7 @@ bool Renderer::load_uri(const String& address) {
     }
 
     LoadScope scope(this);
+    t_load.firstScreenFirst = firstScreenFirst && !samePage;
     std::string content;
     t_load.pageLookup = true;
     String root = uri_content(uri->m_uri, content);
@@ -241,20 +248,63 @@ void Renderer::load_string(const std::string& html, const String& root) {
     };
     litehtml::document::ptr doc;
     const int preview = m_previewHeight.load();
-    if (preview > 0 && wellFormed && html.size() >= 2 * kPrefixBudget && !PagePrefix::looksAhead(html)) {
-        // The top of a long page from a prefix that lays out at least twice
-        // the height looked at; a longer one when it falls short.
-        for (size_t budget = kPrefixBudget; !doc && 2 * budget <= html.size(); budget *= 4) {
+    // A page new to an interactive view: its first screen now, the rest after.
+    const int screen = preview > 0 || !(t_load.owner == this && t_load.firstScreenFirst) ? 0 : first_screen_height();
+    // A picture keeps a margin of a whole page below what it shows; a screen
+    // that is replaced by the whole page a moment later needs less.
+    const int wanted = preview > 0 ? 2 * preview : screen + screen / 4;
+    litehtml::document::ptr prefix;
+    size_t prefixEnd = 0;
+    if (wanted > 0 && wellFormed && html.size() >= 2 * kPrefixBudget && !PagePrefix::looksAhead(html)) {
+        // The top of a long page from a prefix that lays out at least the
+        // height wanted; a longer one when it falls short.
+        size_t budget = kPrefixBudget;
+        while (!prefix && 2 * budget <= html.size()) {
             const size_t end = PagePrefix::cut(html, budget);
             if (end >= html.size())
                 break;
             PagePrefix::Watch sheets;
-            litehtml::document::ptr prefix = build(html.substr(0, end));
-            if (!prefix || !sheets.sound())
+            litehtml::document::ptr built = build(html.substr(0, end));
+            if (!built || !sheets.sound())
                 break;
-            prefix->render(client_width());
-            if (prefix->height() >= 2 * preview)
-                doc = prefix;
+            built->render(client_width());
+            TF_LOG(LOG_DEBUG, "prefix of " << end << " bytes: " << built->height() << " px");
+            if (built->height() >= wanted) {
+                prefix = built;
+                prefixEnd = end;
+                break;
+            }
+            // Short of it: the next try reaches the height by this one's bytes per pixel, with a margin.
+            const double need = 1.25 * wanted * static_cast<double>(end) / std::max(1, built->height());
+            budget = std::max(2 * budget, std::min(4 * budget, static_cast<size_t>(need)));
+        }
+    }
+    // A place asked for below the prefix would be shown only after a jump.
+    if (prefix && screen > 0 && t_load.pendingUri && !t_load.pendingUri->m_hash.empty() &&
+        !PagePrefix::holdsId(html, t_load.pendingUri->m_hash.str(), prefixEnd))
+        prefix.reset();
+    if (prefix && preview > 0) {
+        doc = prefix;
+        on_progress(40);
+    } else if (prefix) {
+        // The scroll range reaches the estimated end of the page at once, so the
+        // reader's place does not move when the rest arrives. Text, not
+        // markup, fills lines: MathML or SVG may be most of a page's bytes.
+        const double shown = static_cast<double>(std::max<size_t>(1, PagePrefix::textSize(html, prefixEnd)));
+        const double whole = static_cast<double>(PagePrefix::textSize(html, html.size()));
+        const int estimate = std::max(prefix->height(), static_cast<int>(prefix->height() * whole / shown));
+        TF_LOG(LOG_INFO, "first screen from " << prefixEnd << " of " << html.size() << " bytes");
+        const std::string fragment = t_load.pendingUri ? t_load.pendingUri->m_hash.str() : std::string();
+        publish(prefix, root, prefix->width(), estimate);
+        prefix.reset();
+        if (!fragment.empty()) {
+            const int y = find_anchor(fragment);
+            if (y >= 0)
+                move2id(y);
+        }
+        if (load_superseded()) {
+            t_load.building = false;
+            return;
         }
     }
     if (!doc) {
@@ -262,8 +312,6 @@ void Renderer::load_string(const std::string& html, const String& root) {
         on_progress(40);
         if (doc)
             doc->render(client_width());
-    } else {
-        on_progress(40);
     }
     int width = 0, height = 0;
     if (doc) {
@@ -274,7 +322,10 @@ void Renderer::load_string(const std::string& html, const String& root) {
     t_load.building = false;
     if (!doc)
         return;
+    publish(std::move(doc), root, width, height);
+}
 
+void Renderer::publish(litehtml::document::ptr doc, const String& root, int width, int height) {
     litehtml::document::ptr old;
     {
         auto docLock = lockDocument();
@@ -286,7 +337,7 @@ void Renderer::load_string(const std::string& html, const String& root) {
                 mUri = std::move(t_load.pendingUri);
         }
         old = std::move(m_html);
-        m_html = doc;
+        m_html = std::move(doc);
         on_document_changed();
     }
     // The old document frees its fonts through the view; no lock needed for that.

@@ -46,6 +46,12 @@ public:
     // this very load opened a book file (the loader's answer; the window may
     // clear the book flag at any time).
     virtual bool load_uri(const String& address);
+    // The same; with `firstScreenFirst`, a long page new to the view is shown
+    // in two steps when the view asks for it (first_screen_height): its top
+    // at once from a prefix of its markup, then the whole page in its place.
+    // Reloads of the address shown and positions the prefix does not reach
+    // (a fragment below it) are always built whole.
+    bool load_uri(const String& address, bool firstScreenFirst);
     // Builds and lays out a document from UTF-8 HTML with the given root ("" keeps
     // the current root) and shows it. Empty text changes nothing.
     virtual void load_string(const std::string& html, const String& root);
@@ -107,6 +113,12 @@ protected:
     // Called with the document lock held whenever the shown document is
     // replaced or laid out again: boxes taken from it are stale now.
     virtual void on_document_changed() {}
+    // Height of the screen a long page is shown on at first, before the rest
+    // of it is laid out; 0 (the default) builds every page whole in one step.
+    virtual int first_screen_height() const { return 0; }
+    // Between the two steps of a page: a newer request waits, so the rest of
+    // this one would be shown only to be replaced.
+    virtual bool load_superseded() const { return false; }
     // A document is about to be built from markup on this thread (a page may
     // be built more than once when only its top is laid out).
     virtual void on_build_start() {}
@@ -130,6 +142,8 @@ protected:
     std::vector<litehtml::position> m_clips;
 
 private:
+    // Makes `doc` the shown document, laid out at `width` x `height`.
+    void publish(litehtml::document::ptr doc, const String& root, int width, int height);
     String effective_root() const;
     std::string effective_protocol() const;
 

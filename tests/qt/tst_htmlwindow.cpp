@@ -407,6 +407,30 @@ private slots:
         QVERIFY(ink(page, page.rect()) > 1000);
     }
 
+    // With a window that builds pages off its thread, a resize asks for the
+    // page anew and the page on screen stays as it was until then; a page
+    // asked for again drops its fragment, so it is built anew, not scrolled.
+    void resizeAndRefreshAskForTheWholePageAgain() {
+        TempDir dir;
+        ShownView shown(700, 400);
+        tf::HtmlWindow& view = shown.view;
+        const std::string path = loadPage(view, dir, "<html><body>" + paragraphs(20, "wide") +
+                                                         "<p id=\"end\">end</p></body></html>");
+        view.load_uri(tf::String(path + "#end"));
+        QSignalSpy relayouts(&view, &tf::HtmlWindow::relayoutRequested);
+        QSignalSpy loads(&view, &tf::HtmlWindow::loadRequested);
+        const auto shownDoc = view.document();
+        const QSize wide = view.documentSize();
+        view.resize(400, 400);
+        QTRY_COMPARE(relayouts.count(), 1);
+        QTest::qWait(200);
+        QCOMPARE(view.document(), shownDoc);
+        QCOMPARE(view.documentSize(), wide);
+        view.load_refresh();
+        QTRY_COMPARE(loads.count(), 1);
+        QCOMPARE(loads.at(0).at(0).value<tf::String>().str(), path);
+    }
+
     // ---- selection and copying -------------------------------------------------------
 
     void dragSelectsAndCopyYieldsTheText() {

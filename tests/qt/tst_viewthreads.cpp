@@ -8,6 +8,8 @@
 #include <QtTest>
 
 #include <atomic>
+#include <chrono>
+#include <cstdlib>
 #include <thread>
 
 #include "HtmlWindow.h"
@@ -89,6 +91,107 @@ private slots:
         const QImage page = view.viewport()->grab().toImage();
         QVERIFY(ink(page, page.rect()) > 1000);
         QVERIFY(view.documentSize().height() > view.pageSize());
+    }
+
+    // A long page asked for off the window thread shows its first screen from
+    // a prefix of its markup, then the whole page in its place: what the
+    // reader sees does not change, and the scroll range covers the estimated
+    // whole at once. A newer request waiting between the steps ends the load.
+    void longPageShowsItsFirstScreenThenTheWhole() {
+        TempDir dir;
+        const std::string path = dir.path + "/long.xhtml";
+        writeFile(path, longPage(1500));
+        for (bool superseded : {false, true}) {
+            tf::HtmlWindow view;
+            view.resize(500, 400);
+            view.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&view));
+            std::atomic<int> between{0};
+            std::atomic<bool> release{false};
+            view.setLoadSuperseded([&] {
+                ++between;
+                while (!release)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                return superseded;
+            });
+            std::thread loader([&] { view.load_uri(tf::String(path)); });
+            QTRY_VERIFY_WITH_TIMEOUT(between.load() == 1, 20000);
+            QTRY_VERIFY(view.maxScrollPosition() > 0);
+            const int prefixHeight = view.document()->height();
+            const int estimate = view.maxScrollPosition() + view.pageSize();
+            const QRect screen(0, 0, view.viewport()->width(), view.pageSize());
+            const std::string first = view.paintedText(screen);
+            release = true;
+            loader.join();
+            QCoreApplication::processEvents();
+            QCOMPARE(between.load(), 1);
+            QVERIFY2(first.find("Paragraph 1 ") != std::string::npos, first.c_str());
+            QVERIFY(prefixHeight > view.pageSize());
+            QVERIFY(estimate > prefixHeight);
+            if (superseded) {
+                QCOMPARE(view.document()->height(), prefixHeight);
+                continue;
+            }
+            const int whole = view.document()->height();
+            QVERIFY(whole > 2 * prefixHeight);
+            QTRY_COMPARE(view.maxScrollPosition() + view.pageSize(), whole);
+            // Estimated from the share of the markup laid out: near the truth.
+            QVERIFY2(std::abs(estimate - whole) < whole / 5, qPrintable(QString("%1 vs %2").arg(estimate).arg(whole)));
+            QCOMPARE(view.paintedText(screen), first);
+            QVERIFY(view.paintedText(QRect(0, whole - 200, 500, 200)).find("Paragraph 1499 ") != std::string::npos);
+        }
+    }
+
+    // A fragment the prefix does not reach is built whole (no jump from the
+    // top to it); one inside the prefix is scrolled to from the first screen on.
+    void fragmentDecidesWhetherTheFirstScreenComesFirst() {
+        TempDir dir;
+        const std::string path = dir.path + "/long.xhtml";
+        writeFile(path, longPage(1500));
+        const struct {
+            const char* fragment;
+            int steps;
+        } cases[] = {{"p1400", 0}, {"p40", 1}};
+        for (const auto& c : cases) {
+            tf::HtmlWindow view;
+            view.resize(500, 400);
+            view.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&view));
+            std::atomic<int> between{0};
+            std::atomic<bool> release{false};
+            view.setLoadSuperseded([&] {
+                ++between;
+                while (!release)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                return false;
+            });
+            std::thread loader([&] { view.load_uri(tf::String(path + "#" + c.fragment)); });
+            int firstTop = -1;
+            if (c.steps == 1) {
+                QTRY_VERIFY_WITH_TIMEOUT(between.load() == 1, 20000);
+                QTRY_VERIFY(view.scrollPosition() > 0);
+                firstTop = view.scrollPosition();
+            }
+            release = true;
+            loader.join();
+            QTest::qWait(50);
+            QCOMPARE(between.load(), c.steps);
+            const int target = view.find_anchor(c.fragment);
+            QVERIFY(target > 0);
+            QTRY_COMPARE(view.scrollPosition(), std::min(target, view.maxScrollPosition()));
+            if (firstTop >= 0)
+                QCOMPARE(firstTop, view.scrollPosition());
+        }
+    }
+
+private:
+    static std::string longPage(int paragraphs) {
+        std::string html = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
+                           "<html xmlns=\"http://www.w3.org/1999/xhtml\"><head><title>Long</title></head><body>\n";
+        for (int i = 0; i < paragraphs; ++i)
+            html += "<p id=\"p" + std::to_string(i) + "\">Paragraph " + std::to_string(i) +
+                    " says enough words to fill a line or two of the page at its width.</p>\n";
+        return html + "</body></html>\n";
     }
 };
 

@@ -99,6 +99,24 @@ TEST(PagePrefix, StylesThatLookAhead) {
     EXPECT_TRUE(PagePrefix::looksAhead(page("", "<div style=\"position:absolute;bottom:0\">x</div>")));
 }
 
+// A fragment the first screen must reach, and the text that estimates a
+// page's height from its first part.
+TEST(PagePrefix, IdsBeforeACutAndTextOutsideTags) {
+    const std::string html = "<p id=\"a\">x</p><p data-id=\"b\">y</p><p class=\"c\" id='c'>z</p><p id=\"d\">w</p>";
+    const size_t beforeD = html.find("<p id=\"d\"");
+    const struct {
+        const char* id;
+        bool held;
+    } cases[] = {{"a", true}, {"b", false}, {"c", true}, {"d", false}, {"", false}, {"x", false}};
+    for (const auto& c : cases)
+        EXPECT_EQ(PagePrefix::holdsId(html, c.id, beforeD), c.held) << c.id;
+    EXPECT_TRUE(PagePrefix::holdsId(html, "d", html.size()));
+
+    EXPECT_EQ(PagePrefix::textSize("<math><mi>x</mi><mo>=</mo></math> <p>ab c</p>", 100), 5u);
+    EXPECT_EQ(PagePrefix::textSize("<p>ab c</p>", 5), 1u); // cut inside the text
+    EXPECT_EQ(PagePrefix::textSize("", 10), 0u);
+}
+
 TEST(PagePrefix, RendererLaysOutTheTopOfALongPageOnly) {
     const std::string html = page("", paragraphs(3000));
     ASSERT_GT(html.size(), 64u * 1024);

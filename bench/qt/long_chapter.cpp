@@ -1,0 +1,182 @@
+// A long chapter as a reader meets it in the main window: the time from
+// asking for the largest chapter of the corpus (2 MB of XHTML with MathML) to
+// its first paint, against a small chapter of the same book asked for the same
+// way (the reference); then one wheel step (3 lines) at a time from its top to
+// its end, each step timed; and the process's peak resident memory.
+//
+//   bench_long_chapter [RUNS [BOOK [ENTRY [SMALL_ENTRY]]]]   (QT_QPA_PLATFORM=offscreen)
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEvent>
+#include <QFileInfo>
+#include <QScrollBar>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "HtmlWindow.h"
+#include "MainFrame.h"
+#include "bench/bench_util.h"
+#include "tests/support/TempDir.h"
+
+namespace {
+
+// Notes when the watched widget has finished a paint begun while `ready` held.
+class PaintWatch : public QObject {
+public:
+    PaintWatch(QWidget* widget, std::function<bool()> ready) : m_ready(std::move(ready)) {
+        widget->installEventFilter(this);
+    }
+    bool painted = false;
+    bench::Clock::time_point paintedAt;
+
+protected:
+    bool eventFilter(QObject* object, QEvent* event) override {
+        if (m_inside || event->type() != QEvent::Paint || painted || !m_ready())
+            return false;
+        m_inside = true;
+        QCoreApplication::sendEvent(object, event);
+        m_inside = false;
+        paintedAt = bench::Clock::now();
+        painted = true;
+        return true;
+    }
+
+private:
+    std::function<bool()> m_ready;
+    bool m_inside = false;
+};
+
+bool spin(const std::function<bool()>& done) {
+    QElapsedTimer limit;
+    limit.start();
+    while (!done()) {
+        if (limit.elapsed() > 120000)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+    }
+    return true;
+}
+
+// VmHWM or VmRSS of this process, in MB.
+double memoryMb(const char* field) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    const std::string key = std::string(field) + ":";
+    while (std::getline(status, line))
+        if (line.compare(0, key.size(), key) == 0)
+            return std::atof(line.c_str() + key.size()) / 1024.0;
+    return 0;
+}
+
+// From asking the window for `entry` until a paint of it has finished.
+double firstPaint(tf::MainFrame& frame, const std::string& entry) {
+    tf::HtmlWindow* view = frame.getView();
+    const tf::String address("epub://" + entry);
+    PaintWatch watch(view->viewport(), [view, &address] {
+        tf::URI shown;
+        return view->has_document() && view->current_uri(shown) && shown.m_uri == address;
+    });
+    const auto start = bench::Clock::now();
+    frame.loadURI(address);
+    const bool ok = spin([&watch] { return watch.painted; });
+    return ok ? bench::ms(watch.paintedAt - start) : -1;
+}
+
+struct Steps {
+    std::vector<double> ms;
+    double p95() const {
+        std::vector<double> v = ms;
+        std::sort(v.begin(), v.end());
+        return v.empty() ? 0 : v[std::min(v.size() - 1, v.size() * 95 / 100)];
+    }
+    double max() const { return ms.empty() ? 0 : *std::max_element(ms.begin(), ms.end()); }
+};
+
+// One wheel step at a time from the top to the end, as far as the scroll
+// range reaches (it may grow while the chapter is still being laid out).
+Steps scrollThrough(tf::MainFrame& frame) {
+    tf::HtmlWindow* view = frame.getView();
+    Steps steps;
+    const int step = 3 * view->verticalScrollBar()->singleStep();
+    view->setScrollPosition(0);
+    QApplication::processEvents();
+    QElapsedTimer timer;
+    int stuck = 0;
+    while (stuck < 25) {
+        const int before = view->scrollPosition();
+        timer.start();
+        view->setScrollPosition(before + step);
+        QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        steps.ms.push_back(timer.nsecsElapsed() / 1e6);
+        if (view->scrollPosition() == before) {
+            // At the end of what is laid out: give the loader a moment.
+            steps.ms.pop_back();
+            QApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+            ++stuck;
+        }
+    }
+    return steps;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
+    const std::string book = QFileInfo(QString::fromStdString(
+                                           argc > 2 ? argv[2] : corpus_path("epub3-idpf-linear-algebra-mathml.epub")))
+                                 .absoluteFilePath()
+                                 .toStdString();
+    const std::string entry = argc > 3 ? argv[3] : "EPUB/xhtml/fcla-xml-2.30li58.xhtml";
+    const std::string small = argc > 4 ? argv[4] : "EPUB/xhtml/fcla-xml-2.30li3.xhtml";
+    TempDir data;
+    setenv("XDG_DATA_HOME", data.path.c_str(), 1);
+    setenv("XDG_CONFIG_HOME", data.path.c_str(), 1);
+    QApplication app(argc, argv);
+
+    tf::MainFrame frame;
+    frame.resize(900, 1000);
+    frame.show();
+    if (!spin([&frame] { return frame.isActivated() && frame.getView()->isHomePageShown(); })) {
+        std::fprintf(stderr, "the home page did not appear\n");
+        return 1;
+    }
+    frame.openBook(QString::fromStdString(book));
+    spin([&frame] { return frame.getView()->isBookOpen() && !frame.getView()->isHomePageShown(); });
+    frame.waitForLoads();
+    QApplication::processEvents();
+    if (!frame.getView()->isBookOpen()) {
+        std::fprintf(stderr, "cannot open %s\n", book.c_str());
+        return 1;
+    }
+    const double baseMb = memoryMb("VmRSS");
+
+    std::vector<double> ours, reference;
+    for (int i = 0; i < runs; ++i) {
+        reference.push_back(firstPaint(frame, small));
+        frame.waitForLoads();
+        ours.push_back(firstPaint(frame, entry));
+        frame.waitForLoads();
+        QApplication::processEvents();
+    }
+    const double a = bench::median(ours), b = bench::median(reference);
+    std::printf("%-46s %9.1f ms   reference (small chapter) %7.1f ms   ratio %6.2f\n",
+                "ask for the long chapter to its first paint", a, b, b > 0 ? a / b : 0.0);
+
+    const QSize size = frame.getView()->documentSize();
+    std::printf("%-46s %6d x %d px, %d px visible\n", "the long chapter laid out", size.width(), size.height(),
+                frame.getView()->pageSize());
+    const Steps steps = scrollThrough(frame);
+    std::printf("%-46s %9zu steps   median %.2f ms   p95 %.2f ms   max %.2f ms\n", "scroll end to end, wheel steps",
+                steps.ms.size(), bench::median(steps.ms), steps.p95(), steps.max());
+    std::printf("%-46s %9.0f MB   (book open, before the chapter: %.0f MB)\n", "peak resident memory of the process",
+                memoryMb("VmHWM"), baseMb);
+    return 0;
+}
