@@ -863,7 +863,23 @@ void HtmlWindow::setReadingStyle(const ThemeStyle& style) {
 
 void HtmlWindow::wheelEvent(QWheelEvent* event) {
     if (!(event->modifiers() & Qt::ControlModifier)) {
-        QAbstractScrollArea::wheelEvent(event);
+        const int delta = event->angleDelta().y();
+        const bool atEdge = delta < 0 ? scrollPosition() >= maxScrollPosition() : delta > 0 && scrollPosition() <= 0;
+        if (!atEdge || isHomePageShown() || !isSignalConnected(QMetaMethod::fromSignal(&HtmlWindow::flowRequested))) {
+            m_flowWheel = 0;
+            QAbstractScrollArea::wheelEvent(event);
+            return;
+        }
+        // Two notches on at an end of the page, so that the turn that reached it does not flow on as well.
+        if ((m_flowWheel < 0) != (delta < 0))
+            m_flowWheel = 0;
+        m_flowWheel += delta;
+        if (std::abs(m_flowWheel) >= 2 * QWheelEvent::DefaultDeltasPerStep) {
+            const bool forward = m_flowWheel < 0;
+            m_flowWheel = 0;
+            emit flowRequested(forward);
+        }
+        event->accept();
         return;
     }
     // Touch pads send fractions of a notch; they add up to whole steps.

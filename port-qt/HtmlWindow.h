@@ -217,6 +217,9 @@ signals:
     void removeFileRequested(const std::string& path);
     // A home-page "Remove All" link.
     void removeAllRequested();
+    // The wheel turned on past the end (forward) or the start of the page:
+    // reading flows into the next or previous chapter. Only sent when received.
+    void flowRequested(bool forward);
     // Ctrl+wheel: whole notches, positive for larger text.
     void zoomRequested(int steps);
 
@@ -286,6 +289,7 @@ private:
     Connector* m_frame = nullptr;
     QColor m_pageColor{Qt::white};
     int m_zoomWheel = 0; // Ctrl+wheel turned short of a notch
+    int m_flowWheel = 0; // the wheel turned on at an end of the page, short of a flow
     LinkFilter m_linkFilter;
     std::function<bool()> m_superseded;
     ContentProvider m_contentProvider;

@@ -27,6 +27,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <limits>
 #include <cstdlib>
 #include <iostream>
 
@@ -242,6 +243,7 @@ MainFrame::MainFrame(QWidget* parent) : QMainWindow(parent) {
     connect(view, &HtmlWindow::progressChanged, this, &MainFrame::onProgress);
     connect(view, &HtmlWindow::removeFileRequested, this, &MainFrame::onDeleteEntry);
     connect(view, &HtmlWindow::removeAllRequested, this, &MainFrame::onDeleteAll);
+    connect(view, &HtmlWindow::flowRequested, this, [this](bool forward) { flowOn(forward); });
     connect(view, &HtmlWindow::zoomRequested, this, [this](int steps) {
         // One reload for the whole turn of the wheel.
         bool changed = false;
@@ -416,6 +418,23 @@ void MainFrame::processKey(QKeyEvent& event) {
         else if (maximum > 0)
             view->setScrollPosition(y + HtmlWindow::kLineStep);
         return;
+    case Qt::Key_PageDown:
+        pageStep(true);
+        return;
+    case Qt::Key_PageUp:
+        pageStep(false);
+        return;
+    case Qt::Key_Space:
+        if (ctrl)
+            break;
+        pageStep(!(event.modifiers() & Qt::ShiftModifier));
+        return;
+    case Qt::Key_Home:
+        view->setScrollPosition(0);
+        return;
+    case Qt::Key_End:
+        view->setScrollPosition(maximum);
+        return;
     case Qt::Key_F:
         if (ctrl && (event.modifiers() & Qt::ShiftModifier)) {
             onBookSearch();
@@ -528,31 +547,57 @@ void MainFrame::onChapterPrev() {
     stepChapter(false);
 }
 
-void MainFrame::stepChapter(bool forward) {
-    view->setScrollPosition(0);
-    if (!worker.busy()) {
-        if (forward)
-            view->stepChapterNext();
-        else
-            view->stepChapterPrev();
-        return;
+void MainFrame::stepChapter(bool forward, bool atEnd) {
+    const bool busy = worker.busy();
+    if (!atEnd) {
+        view->setScrollPosition(0);
+        if (!busy) {
+            if (forward)
+                view->stepChapterNext();
+            else
+                view->stepChapterPrev();
+            return;
+        }
     }
     // Steps pressed faster than pages load count from the chapter asked for
     // last, not from the one still on screen: two presses go two chapters on.
-    URI pending(pendingUri);
-    if (!pending.is("epub") && !pending.is("fb2"))
-        return; // a book is being opened: no chapter to count from yet
+    URI from(busy ? pendingUri : view->current_address());
+    if (!from.is("epub") && !from.is("fb2"))
+        return; // a book is being opened (or its cover is shown): no chapter to count from
     std::string entry;
     {
         auto lock = view->lockReader();
         BaseReader* reader = view->getReader();
         if (!reader || !reader->isOpen())
             return;
-        const std::string name = pending.m_path.str();
+        const std::string name = from.m_path.str();
         entry = forward ? reader->entry_name_next(name) : reader->entry_name_prev(name);
     }
-    if (!entry.empty())
-        loadURI(String(pending.m_protocol + "://" + entry));
+    if (entry.empty())
+        return;
+    LoadRequest request;
+    request.address = String(from.m_protocol + "://" + entry);
+    request.atEnd = atEnd;
+    pendingUri = request.address;
+    post(request);
+}
+
+void MainFrame::pageStep(bool forward) {
+    const int y = view->scrollPosition();
+    const int maximum = view->maxScrollPosition();
+    if (forward ? y < maximum : y > 0) {
+        // A line of the screen left behind stays in sight.
+        const int step = std::max(HtmlWindow::kLineStep, view->pageSize() - HtmlWindow::kLineStep);
+        view->setScrollPosition(forward ? std::min(y + step, maximum) : std::max(y - step, 0));
+        return;
+    }
+    flowOn(forward);
+}
+
+void MainFrame::flowOn(bool forward) {
+    if (!view->isBookOpen() || view->isHomePageShown())
+        return;
+    stepChapter(forward, !forward);
 }
 
 void MainFrame::onGoStart() {
@@ -832,12 +877,23 @@ void MainFrame::loadURI(const String& address) {
         }
     }
     pendingUri = address;
+    post(request);
+}
+
+void MainFrame::post(const LoadRequest& request) {
     worker.post([this, request] { callThread(this, request); });
 }
 
 void MainFrame::callThread(MainFrame* frame, const LoadRequest& request) {
     HtmlWindow* view = frame->view;
     DataHelper* library = frame->library.get();
+
+    if (request.atEnd) {
+        // Whole at once, so its end is there to be shown; the scroll waits for its size.
+        view->queueTask("scroll.set", String(std::to_string(std::numeric_limits<int>::max() / 2)));
+        view->load_uri(request.address, false);
+        return;
+    }
 
     if (!view->load_uri(request.address)) {
         if (request.chosen && !view->isBookOpen()) {

@@ -199,6 +199,8 @@ private:
         bool refresh = false;
         // Chosen by the user (dialog, command line, drop): say so when it fails.
         bool chosen = false;
+        // Shown from its end (reading flowed back into it from the next one).
+        bool atEnd = false;
     };
 
     // The loader: runs on the worker thread.
@@ -214,7 +216,13 @@ private:
     Q_INVOKABLE void runPosted();
 
     void createActions();
-    void stepChapter(bool forward);
+    // The next or previous entry of the reading order; `atEnd` shows it from its end.
+    void stepChapter(bool forward, bool atEnd = false);
+    // A screen on, or back; past the end or the start of a chapter, reading
+    // flows into the next one (from its top) or the previous one (from its end).
+    void pageStep(bool forward);
+    void flowOn(bool forward);
+    void post(const LoadRequest& request);
     void reloadAtNewSize();
     bool ask(const QString& title, const QString& text);
     // Saves the open book's chapter, scroll position and font size; false when nothing was saved.

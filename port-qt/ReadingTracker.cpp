@@ -86,6 +86,7 @@ void ReadingTracker::bookClosed() {
     m_cancelMeasure.reset();
     ++m_bookGeneration;
     m_extracting = -1;
+    m_waitTop = -1;
     m_book.reset();
     m_lengths.clear();
     m_map.clear();
@@ -203,11 +204,15 @@ void ReadingTracker::checkLayout() {
         // screen: no map (and no place saved from it) until the text is there.
         m_map.clear();
         m_mapEntry = -1;
-        m_mapKey = LayoutKey();
         m_pendingTop = -1;
+        if (m_extracting != entry)
+            m_waitTop = m_view->scrollPosition();
         extractThenCheck(entry);
         return;
     }
+    // The reader scrolled while the text was extracted: the view is where they want it.
+    const bool movedMeanwhile = m_waitTop >= 0 && m_waitTop != m_view->scrollPosition();
+    m_waitTop = -1;
     m_mapKey = key;
     buildMap(entry);
     m_pendingTop = -1;
@@ -224,7 +229,8 @@ void ReadingTracker::checkLayout() {
             m_pending = ReadingPositions::Anchor(); // the reader went elsewhere first
         }
     }
-    if (!target.valid() && (sameDocument || m_keepPlace) && m_last.valid() && entry >= 0 && entry == m_lastEntry)
+    if (!target.valid() && !movedMeanwhile && (sameDocument || m_keepPlace) && m_last.valid() && entry >= 0 &&
+        entry == m_lastEntry)
         target = m_last;
     m_keepPlace = false;
     if (target.valid()) {

@@ -132,6 +132,7 @@ private:
     bool m_keepPlace = false;
     int m_pendingTop = -1;
     long m_extracting = -1; // the entry whose text is being extracted for the map
+    int m_waitTop = -1;     // the scroll position when the map began to wait for it
 
     ReadingPositions::Anchor m_last; // at the top of the view, kept current while scrolling
     long m_lastEntry = -1;

@@ -81,6 +81,7 @@ private slots:
     void svgCoverIsShownAndThumbnailed();
     void opensAFictionBookWithItsContents();
     void chapterKeysStepThroughTheReadingOrder();
+    void readingFlowsOnAcrossChapters();
     void zoomKeysStayWithinLimits();
     void contentsLineOpensItsTarget();
     void closeSavesAndReopenRestores();
@@ -286,6 +287,68 @@ void MainFrameTest::chapterKeysStepThroughTheReadingOrder() {
     for (int i = 0; i < 2; ++i)
         key(s.view(), Qt::Key_Left, Qt::ControlModifier);
     QVERIFY(s.waitAddress(test::epubAddress(facts.spine[2].first)));
+}
+
+void MainFrameTest::readingFlowsOnAcrossChapters() {
+    Session s;
+    const std::string path = book(kAlice);
+    const test::BookFacts facts = test::readBook("epub", path);
+    QVERIFY(facts.spine.size() > 4);
+    QVERIFY(s.open(path));
+    QVERIFY(stepToLongChapter(s, 3 * s.view()->pageSize()));
+    const tf::String first = s.view()->current_address();
+    size_t index = 0;
+    while (index < facts.spine.size() && test::epubAddress(facts.spine[index].first) != first)
+        ++index;
+    QVERIFY(index + 1 < facts.spine.size() && index > 0);
+    const tf::String next = test::epubAddress(facts.spine[index + 1].first);
+
+    // PageDown goes a screen on, keeping a line in sight, until the chapter's end...
+    const int maximum = s.view()->maxScrollPosition();
+    int presses = 0;
+    int last = s.view()->scrollPosition();
+    while (s.view()->scrollPosition() < maximum && presses < 500) {
+        key(s.view(), Qt::Key_PageDown);
+        QVERIFY(s.view()->scrollPosition() > last);
+        QVERIFY(s.view()->scrollPosition() - last < s.view()->pageSize());
+        last = s.view()->scrollPosition();
+        ++presses;
+    }
+    QVERIFY(presses >= 3);
+    QVERIFY(s.waitSettled());
+    QCOMPARE(s.view()->current_address(), first);
+    // ... and on from there into the next chapter, from its top.
+    key(s.view(), Qt::Key_PageDown);
+    QVERIFY(s.waitAddress(next));
+    QCOMPARE(s.view()->scrollPosition(), 0);
+    // PageUp at the top flows back into the chapter before, shown from its end.
+    key(s.view(), Qt::Key_PageUp);
+    QVERIFY(s.waitAddress(first));
+    QTRY_COMPARE(s.view()->scrollPosition(), s.view()->maxScrollPosition());
+    QVERIFY(s.view()->scrollPosition() > 0);
+    // Shift+Space goes back a screen; Space forward again.
+    key(s.view(), Qt::Key_Space, Qt::ShiftModifier);
+    QVERIFY(s.view()->scrollPosition() < s.view()->maxScrollPosition());
+    key(s.view(), Qt::Key_Space);
+    QCOMPARE(s.view()->scrollPosition(), s.view()->maxScrollPosition());
+
+    // The wheel: the turn that reaches the end does not flow on, turning on does.
+    auto wheel = [&s](int delta) {
+        const QPointF at(100, 100);
+        QWheelEvent event(at, s.view()->viewport()->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(s.view()->viewport(), &event);
+    };
+    wheel(-120);
+    QVERIFY(s.waitSettled());
+    QCOMPARE(s.view()->current_address(), first);
+    wheel(-120);
+    QVERIFY(s.waitAddress(next));
+    QCOMPARE(s.view()->scrollPosition(), 0);
+    wheel(120);
+    wheel(120);
+    QVERIFY(s.waitAddress(first));
+    QTRY_COMPARE(s.view()->scrollPosition(), s.view()->maxScrollPosition());
 }
 
 void MainFrameTest::zoomKeysStayWithinLimits() {
