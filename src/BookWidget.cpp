@@ -214,17 +214,20 @@ String BookWidget::uri_content(const String& address, std::string& out) {
 }
 
 void BookWidget::load_string(const std::string& html, const String& root) {
-    // A page too large to show whole is cut by the renderer; parsing all of it
-    // here only for this check would cost several times its size.
-    if (!html.empty() && html.size() <= HtmlGuard::kMaxBytes) {
-        XmlDoc doc(html);
-        if (!doc.root_node())
-            TF_LOG(LOG_ERROR, "content is not a valid xhtml file");
-        else
-            note_well_formed(html);
-    }
     // The text range goes with the document it points into, at the swap.
     Renderer::load_string(html, root);
+}
+
+bool BookWidget::is_well_formed(const std::string& html) const {
+    // A page too large to show whole is cut by the renderer; parsing all of it
+    // here only for this check would cost several times its size.
+    if (html.empty() || html.size() > HtmlGuard::kMaxBytes)
+        return false;
+    XmlDoc doc(html);
+    if (doc.root_node())
+        return true;
+    TF_LOG(LOG_ERROR, "content is not a valid xhtml file");
+    return false;
 }
 
 // ---- zoom -------------------------------------------------------------------

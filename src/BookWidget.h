@@ -115,6 +115,7 @@ public:
 
 protected:
     void on_document_changed() override;
+    bool is_well_formed(const std::string& html) const override;
     // The reader for a format word ("epub", "fb2", "html"); the factory's by default.
     virtual BaseReader* createReader(const std::string& format);
 

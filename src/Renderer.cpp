@@ -35,9 +35,6 @@ struct LoadState {
 
 thread_local LoadState t_load;
 
-// The page text the view found well-formed XML, for the load_string it calls next.
-thread_local const std::string* t_wellFormedPage = nullptr;
-
 // Installs a fresh load state for one load_uri and restores the outer one.
 class LoadScope {
 public:
@@ -115,8 +112,8 @@ String Renderer::uri_content(const String& address, std::string& out) {
     return uri.parent(File::separator);
 }
 
-void Renderer::note_well_formed(const std::string& html) {
-    t_wellFormedPage = &html;
+bool Renderer::is_well_formed(const std::string& /*html*/) const {
+    return false;
 }
 
 bool Renderer::is_page_lookup() const {
@@ -203,8 +200,7 @@ bool Renderer::load_uri(const String& address, bool firstScreenFirst) {
 void Renderer::load_string(const std::string& html, const String& root) {
     // Only markup whose tags nest as written may be cut for a preview: tag
     // soup may be rebuilt by the parser from what follows.
-    const bool wellFormed = t_wellFormedPage == &html;
-    t_wellFormedPage = nullptr;
+    const bool wellFormed = is_well_formed(html);
     TF_LOG(LOG_INFO, "str=" << html.size() << ", mDocRoot=" << root.str());
     if (html.empty())
         return;

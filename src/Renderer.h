@@ -130,9 +130,10 @@ protected:
     // For content lookups: true while load_uri asks for the page itself (not
     // for a style sheet or picture of a page being built).
     bool is_page_lookup() const;
-    // `html`, about to be given to load_string on this thread, is well-formed
-    // XML (its tags nest as written): a preview may lay out a prefix of it.
-    static void note_well_formed(const std::string& html);
+    // Whether the markup of a page being built is well-formed XML (its tags
+    // nest as written), so a prefix of it lays out like its top. Asked once
+    // per build; false (the default) builds every page whole.
+    virtual bool is_well_formed(const std::string& html) const;
     // The lookup in progress opened a book file; load_uri reports it.
     void note_book_opened();
 

@@ -113,7 +113,7 @@ TEST(PagePrefix, IdsBeforeACutAndTextOutsideTags) {
     EXPECT_TRUE(PagePrefix::holdsId(html, "d", html.size()));
 
     EXPECT_EQ(PagePrefix::textSize("<math><mi>x</mi><mo>=</mo></math> <p>ab c</p>", 100), 5u);
-    EXPECT_EQ(PagePrefix::textSize("<p>ab c</p>", 5), 1u); // cut inside the text
+    EXPECT_EQ(PagePrefix::textSize("<p>ab c</p>", 5), 2u); // cut inside the text
     EXPECT_EQ(PagePrefix::textSize("", 10), 0u);
 }
 
