@@ -155,12 +155,15 @@ bool Renderer::load_uri(const String& address, bool firstScreenFirst) {
     auto uri = std::make_unique<URI>(address);
     const std::string fragment = uri->m_hash.str();
 
-    bool samePage = false;
+    bool samePage = false, partial = false;
     {
         std::lock_guard<std::mutex> lock(m_stateMutex);
         samePage = mUri && mUri->m_path == uri->m_path;
+        partial = m_partial;
     }
-    if (samePage && !fragment.empty()) {
+    // Only the top of the page is laid out (the rest was not built, a newer
+    // request came first): the fragment may lie below it, so build it whole.
+    if (samePage && !fragment.empty() && !partial) {
         int y = find_anchor(fragment);
         if (y >= 0)
             move2id(y);
@@ -291,7 +294,7 @@ void Renderer::load_string(const std::string& html, const String& root) {
         const int estimate = std::max(prefix->height(), static_cast<int>(prefix->height() * whole / shown));
         TF_LOG(LOG_INFO, "first screen from " << prefixEnd << " of " << html.size() << " bytes");
         const std::string fragment = t_load.pendingUri ? t_load.pendingUri->m_hash.str() : std::string();
-        publish(prefix, root, prefix->width(), estimate);
+        publish(prefix, root, prefix->width(), estimate, true);
         prefix.reset();
         if (!fragment.empty()) {
             const int y = find_anchor(fragment);
@@ -318,10 +321,10 @@ void Renderer::load_string(const std::string& html, const String& root) {
     t_load.building = false;
     if (!doc)
         return;
-    publish(std::move(doc), root, width, height);
+    publish(std::move(doc), root, width, height, false);
 }
 
-void Renderer::publish(litehtml::document::ptr doc, const String& root, int width, int height) {
+void Renderer::publish(litehtml::document::ptr doc, const String& root, int width, int height, bool partial) {
     litehtml::document::ptr old;
     {
         auto docLock = lockDocument();
@@ -331,6 +334,7 @@ void Renderer::publish(litehtml::document::ptr doc, const String& root, int widt
                 mDocRoot = root;
             if (t_load.owner == this && t_load.pendingUri)
                 mUri = std::move(t_load.pendingUri);
+            m_partial = partial;
         }
         old = std::move(m_html);
         m_html = std::move(doc);

@@ -144,7 +144,7 @@ protected:
 
 private:
     // Makes `doc` the shown document, laid out at `width` x `height`.
-    void publish(litehtml::document::ptr doc, const String& root, int width, int height);
+    void publish(litehtml::document::ptr doc, const String& root, int width, int height, bool partial);
     String effective_root() const;
     std::string effective_protocol() const;
 
@@ -155,6 +155,7 @@ private:
     litehtml::position m_drawOrigin;
     std::atomic<int> m_previewHeight{0};
     std::string m_userStyle; // under m_stateMutex
+    bool m_partial = false;  // under m_stateMutex: the shown document is the top of its page only
 };
 
 } // namespace tf

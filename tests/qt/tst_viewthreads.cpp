@@ -130,6 +130,12 @@ private slots:
             QVERIFY(estimate > prefixHeight);
             if (superseded) {
                 QCOMPARE(view.document()->height(), prefixHeight);
+                // The same page asked for again, at a place below its top: built whole now.
+                view.setLoadSuperseded([] { return false; });
+                std::thread again([&] { view.load_uri(tf::String(path + "#p1400")); });
+                again.join();
+                QTRY_VERIFY(view.document()->height() > 2 * prefixHeight);
+                QTRY_VERIFY(view.scrollPosition() > prefixHeight);
                 continue;
             }
             const int whole = view.document()->height();
