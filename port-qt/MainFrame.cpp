@@ -540,17 +540,9 @@ void MainFrame::stepChapter(bool forward) {
     URI pending(pendingUri);
     if (!pending.is("epub") && !pending.is("fb2"))
         return; // a book is being opened: no chapter to count from yet
-    std::string entry;
-    {
-        auto lock = view->lockReader();
-        BaseReader* reader = view->getReader();
-        if (!reader || !reader->isOpen())
-            return;
-        const std::string name = pending.m_path.str();
-        entry = forward ? reader->entry_name_next(name) : reader->entry_name_prev(name);
-    }
+    const std::string entry = view->neighbourEntry(pending.member().str(), forward);
     if (!entry.empty())
-        loadURI(String(pending.m_protocol + "://" + entry));
+        loadURI(URI::entryAddress(pending.m_protocol, entry));
 }
 
 void MainFrame::onGoStart() {
@@ -796,11 +788,7 @@ void MainFrame::openFromOutside(const QString& path) {
 }
 
 String MainFrame::openBookFile() {
-    auto lock = view->lockReader();
-    BaseReader* reader = view->getReader();
-    if (!reader || !reader->isOpen())
-        return String();
-    return String(reader->get_filename());
+    return String(view->bookFilename());
 }
 
 bool MainFrame::saveReadingState() {
@@ -849,14 +837,9 @@ void MainFrame::callThread(MainFrame* frame, const LoadRequest& request) {
         return;
     }
 
-    String filename;
-    {
-        auto lock = view->lockReader();
-        BaseReader* reader = view->getReader();
-        if (!reader)
-            return;
-        filename = String(reader->get_filename());
-    }
+    const String filename(view->bookFilename());
+    if (filename.empty())
+        return;
     String address = view->current_address();
     int position = 0;
     int zoom = 0;
@@ -866,7 +849,7 @@ void MainFrame::callThread(MainFrame* frame, const LoadRequest& request) {
             view->setFontSize(zoom);
         // The text anchor holds across zoom, width and style; the pixel offset when there is none.
         ReadingPositions::Anchor anchor;
-        if (frame->tracker->fetchAnchor(filename.str(), anchor) && anchor.entry == URI(address).m_path.str())
+        if (frame->tracker->fetchAnchor(filename.str(), anchor) && anchor.entry == URI(address).member().str())
             frame->tracker->expectAnchor(anchor);
         else
             view->queueTask("scroll.set", String(std::to_string(position)));
@@ -910,19 +893,18 @@ void MainFrame::loadFailed(const String& address) {
 }
 
 void MainFrame::onFileLoad() {
-    auto lock = view->lockReader();
-    BaseReader* reader = view->getReader();
-    if (!reader)
+    BookWidget::Contents book;
+    if (!view->bookContents(book))
         return;
-    tocEntries = reader->toc();
-    spineEntries = reader->spine();
+    tocEntries = std::move(book.toc);
+    spineEntries = std::move(book.spine);
     chapterCount = static_cast<int>(spineEntries.size());
 
-    contentsTree->setBook(tocEntries, reader->toc_depths(), spineEntries);
+    contentsTree->setBook(tocEntries, book.depths, spineEntries);
 
     tracker->bookOpened();
     bookSearch->bookOpened();
-    const std::string title = reader->get_title();
+    const std::string& title = book.title;
     onSetStatus(String::utf2wide(title.data(), static_cast<int>(title.size())));
     setWindowTitle(QString::fromUtf8(title.data(), static_cast<qsizetype>(title.size())).simplified() +
                    QString::fromUtf8(" — ") + kTitle);
@@ -941,17 +923,9 @@ void MainFrame::recordBook(HtmlWindow* view, DataHelper* library, const String& 
     if (!library)
         return;
     std::string title, coverEntry, data;
-    {
-        auto lock = view->lockReader();
-        BaseReader* reader = view->getReader();
-        // Only under its own path: another book may have taken its place meanwhile.
-        if (!reader || !reader->isOpen() || String(reader->get_filename()) != path)
-            return;
-        title = reader->get_title();
-        reader->cover_page(coverEntry);
-        if (!coverEntry.empty())
-            reader->get_entry(coverEntry, data);
-    }
+    // Only under its own path: another book may have taken its place meanwhile.
+    if (!view->bookCover(path.str(), title, coverEntry, data))
+        return;
     std::string mime, decoded;
     FREE_IMAGE_FORMAT format = FIF_UNKNOWN;
     if (view->isDataBase64Encoded(data, mime, decoded)) {
@@ -1015,14 +989,9 @@ void MainFrame::onChapterOpen() {
     if (tocIndex < 0 || tocIndex >= static_cast<int>(tocEntries.size()))
         return;
     const std::string& target = tocEntries[static_cast<size_t>(tocIndex)].first;
-    std::string type;
-    {
-        auto lock = view->lockReader();
-        BaseReader* reader = view->getReader();
-        if (!reader || !reader->isOpen())
-            return;
-        type = reader->get_type();
-    }
+    const std::string type = view->bookType();
+    if (type.empty())
+        return;
     // Entry names are the book's bytes; the view takes addresses byte for byte.
     view->setScrollPosition(0);
     loadURI(String(type + "://" + target));

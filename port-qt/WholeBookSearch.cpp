@@ -10,6 +10,7 @@
 #include "HtmlWindow.h"
 #include "ReadingTracker.h"
 #include "src/BookTextCache.h"
+#include "utility/URI.h"
 #include "utility/log.h"
 
 namespace tf {
@@ -185,7 +186,7 @@ void WholeBookSearch::pick(int index) {
     }
     m_pendingMark = index;
     m_view->setScrollPosition(0);
-    emit openRequested(String(type + "://" + book->entryName(hit.entry)));
+    emit openRequested(URI::entryAddress(type, book->entryName(hit.entry)));
 }
 
 void WholeBookSearch::onLayoutChanged() {

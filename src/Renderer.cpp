@@ -87,13 +87,6 @@ String Renderer::effective_root() const {
     return mDocRoot;
 }
 
-std::string Renderer::effective_protocol() const {
-    if (t_load.owner == this && t_load.building)
-        return t_load.buildProtocol;
-    std::lock_guard<std::mutex> lock(m_stateMutex);
-    return mUri ? mUri->m_protocol : std::string();
-}
-
 String Renderer::make_path(const String& path, const String& base) {
     String root = effective_root();
     if (root.empty())
@@ -104,7 +97,8 @@ String Renderer::make_path(const String& path, const String& base) {
 }
 
 String Renderer::resolve(const String& ref) {
-    return make_path(ref, effective_protocol() == "epub" ? String("/") : File::separator);
+    const String root = effective_root();
+    return root.empty() ? ref : URI::resolve(ref, root);
 }
 
 String Renderer::uri_content(const String& address, std::string& out) {

@@ -77,8 +77,7 @@ public:
     virtual void on_redraw();
 
     // `ref` from the shown document (or the one being built on this thread)
-    // resolved with the separator its address calls for: "/" inside an epub,
-    // the file-system separator otherwise. Image cache keys come from here.
+    // resolved against its root by URI::resolve. Image cache keys come from here.
     String resolve(const String& ref);
 
     // Paints the shown document; false when there is none.
@@ -131,7 +130,6 @@ protected:
 
 private:
     String effective_root() const;
-    std::string effective_protocol() const;
 
     mutable std::recursive_mutex m_docMutex;
     mutable std::mutex m_stateMutex;
