@@ -837,7 +837,7 @@ void MainFrame::callThread(MainFrame* frame, const LoadRequest& request) {
         return;
     }
 
-    const String filename(view->bookFilename());
+    const String filename(view->bookFilename(true));
     if (filename.empty())
         return;
     String address = view->current_address();
@@ -894,7 +894,7 @@ void MainFrame::loadFailed(const String& address) {
 
 void MainFrame::onFileLoad() {
     BookWidget::Contents book;
-    if (!view->bookContents(book))
+    if (!view->bookContents(book, true))
         return;
     tocEntries = std::move(book.toc);
     spineEntries = std::move(book.spine);

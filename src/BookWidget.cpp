@@ -86,9 +86,9 @@ bool BookWidget::isBookOpen() {
 
 // ---- what the window asks of the book -----------------------------------------
 
-std::string BookWidget::bookFilename() const {
+std::string BookWidget::bookFilename(bool anyReader) const {
     auto lock = lockReader();
-    return m_reader && m_reader->isOpen() ? m_reader->get_filename() : std::string();
+    return m_reader && (anyReader || m_reader->isOpen()) ? m_reader->get_filename() : std::string();
 }
 
 std::string BookWidget::bookTitle() const {
@@ -101,9 +101,9 @@ std::string BookWidget::bookType() const {
     return m_reader && m_reader->isOpen() ? m_reader->get_type() : std::string();
 }
 
-bool BookWidget::bookContents(Contents& out) const {
+bool BookWidget::bookContents(Contents& out, bool anyReader) const {
     auto lock = lockReader();
-    if (!m_reader || !m_reader->isOpen())
+    if (!m_reader || !(anyReader || m_reader->isOpen()))
         return false;
     out.title = m_reader->get_title();
     out.toc = m_reader->toc();
