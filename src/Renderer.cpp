@@ -149,7 +149,8 @@ bool Renderer::load_uri(const String& address) {
     bool samePage = false;
     {
         std::lock_guard<std::mutex> lock(m_stateMutex);
-        samePage = mUri && mUri->m_path == uri->m_path;
+        // The same entry however its name is spelled ("a%20b" or "a b").
+        samePage = mUri && mUri->member() == uri->member();
     }
     if (samePage && !fragment.empty()) {
         int y = find_anchor(fragment);

@@ -313,17 +313,26 @@ std::string URI::memberName(const std::string& ref) {
 
 namespace {
 
-// "mailto:", "http:", "C:" ...: a reference that names its own scheme or drive.
+// "http://...", "mailto:...", "C:\\...": a reference that names its own scheme or
+// drive. A colon elsewhere ("chapter:1.xhtml") is part of a relative name.
 bool has_own_scheme(const std::wstring& ref) {
     if (ref.empty() || !std::iswalpha(ref[0]))
         return false;
-    for (size_t i = 1; i < ref.size(); ++i) {
-        const wchar_t c = ref[i];
-        if (c == L':')
+    size_t colon = 1;
+    while (colon < ref.size() && (std::iswalnum(ref[colon]) || ref[colon] == L'+' || ref[colon] == L'-' ||
+                                  ref[colon] == L'.'))
+        ++colon;
+    if (colon >= ref.size() || ref[colon] != L':')
+        return false;
+    if (ref.compare(colon, 3, L"://") == 0)
+        return true;
+    if (colon == 1) // a drive
+        return colon + 1 < ref.size() && (ref[colon + 1] == L'\\' || ref[colon + 1] == L'/');
+    static const wchar_t* const kOpaque[] = {L"mailto", L"tel", L"javascript", L"about", L"urn"};
+    const String scheme = String(ref.substr(0, colon)).lc();
+    for (const wchar_t* name : kOpaque)
+        if (scheme == String(name))
             return true;
-        if (!std::iswalnum(c) && c != L'+' && c != L'-' && c != L'.')
-            return false;
-    }
     return false;
 }
 
@@ -365,7 +374,7 @@ String URI::resolve(const String& ref, const String& base) {
     if (baseScheme != npos) {
         schemeName = b.substr(0, baseScheme);
         folder = b.substr(baseScheme + 3);
-    } else if (b.size() > 2 && b.compare(b.size() - 2, 2, L":/") == 0 && has_own_scheme(b) &&
+    } else if (b.size() > 2 && b.compare(b.size() - 2, 2, L":/") == 0 && b.find(L'/') == b.size() - 1 &&
                b.find(L':') == b.size() - 2) {
         schemeName = b.substr(0, b.size() - 2); // "epub:/", the parent of a member at the root
     }

@@ -498,6 +498,10 @@ TEST(BookAddresses, EntriesNamedWithHashAndQuestionMarkOpenAndShowTheirTargets) 
     ASSERT_TRUE(view.current_uri(shown));
     EXPECT_EQ(shown.m_hash.str(), "end");
     EXPECT_EQ(shown.member().str(), "OEBPS/Text/what? now.xhtml");
+    // The same entry spelled otherwise is the same page: only a scroll, no new build.
+    const auto before = view.document();
+    view.load_uri(tf::String("epub://OEBPS/Text/what%3F%20now.xhtml#end"));
+    EXPECT_EQ(view.document(), before);
 
     // Stepping back names the first entry by an address that opens it.
     view.stepChapterPrev();

@@ -301,6 +301,7 @@ TEST(URIResolve, ReferencesFromBooksAndFiles) {
         {"mailto:someone@example.com", "epub://OEBPS", "mailto:someone@example.com"},
         {"data:image/png;base64,AA/../B", "epub://OEBPS", "data:image/png;base64,AA/../B"},
         {"C:\\books\\a.png", "epub://OEBPS", "C:\\books\\a.png"},
+        {"chapter:1.xhtml", "epub://OEBPS", "epub://OEBPS/chapter:1.xhtml"},  // a colon in a name
         {"content://cover.png", "/books", "content://cover.png"},
         {"", "epub://OEBPS", ""},
         // On disk: the file's own name, decoded, with the folder's ".." resolved.
