@@ -466,6 +466,11 @@ TEST(BookAddresses, EntriesNamedWithHashAndQuestionMarkOpenAndShowTheirTargets) 
     EXPECT_EQ(contents.spine[0].first, "OEBPS/Text/ch#1.xhtml");
     EXPECT_EQ(view.bookFilename(), book);
     EXPECT_EQ(view.bookType(), "epub");
+    EXPECT_EQ(view.bookTitle(), "Odd names");
+    std::string title, coverEntry, coverBytes;
+    EXPECT_FALSE(view.bookCover(dir.path + "/another.epub", title, coverEntry, coverBytes)) << "not the book open";
+    EXPECT_TRUE(view.bookCover(book, title, coverEntry, coverBytes));
+    EXPECT_EQ(title, "Odd names");
 
     // The chapter opens under the address made from its entry name, and shows its picture.
     const tf::String first = tf::URI::entryAddress("epub", contents.spine[0].first);
@@ -519,4 +524,20 @@ TEST(BookAddresses, WithoutAnOpenBookTheWindowsQuestionsAnswerNothing) {
     EXPECT_EQ(view.neighbourEntry("a", true), "");
     std::string title, cover, data;
     EXPECT_FALSE(view.bookCover("/books/a.epub", title, cover, data));
+}
+
+TEST(BookAddresses, APageOnDiskNamedWithHashAndQuestionMarkShowsItsPicture) {
+    TempDir dir;
+    write_file(dir.path + "/pic #1?.png", "PIC:20x10");
+    const std::string page = dir.path + "/page #1?.html";
+    write_file(page, "<html><body><p>on disk</p><img src=\"pic%20%231%3F.png\"/></body></html>");
+    TestView view;
+    ASSERT_TRUE(view.load_uri(tf::String(page)));
+    EXPECT_NE(view.paintedText().find("on disk"), std::string::npos);
+    EXPECT_EQ(view.images.count(dir.path + "/pic #1?.png"), 1u);
+    auto lock = view.lockDocument();
+    ASSERT_TRUE(view.document());
+    const auto img = test::find_tag(view.document()->root(), "img");
+    ASSERT_TRUE(img);
+    EXPECT_EQ(img->get_placement().width, 20);
 }
