@@ -9,7 +9,8 @@ namespace tf {
 
 // A parsed internal address: "epub://OEBPS/ch1.xhtml#sec", "fb2://#img1",
 // "content://cover.png", "cmd://delete?file=...", or a plain path (protocol "file").
-// Names and values stay exactly as written: nothing is percent-decoded. A plain
+// Parsing keeps names and values exactly as written (member() and resolve()
+// decode percent-escapes; entry names travel escaped, see entryAddress). A plain
 // path naming an existing file is all path, "#" and "?" in the name included.
 class URI {
 public:
@@ -61,8 +62,8 @@ public:
 
     // The one resolver for references found in a book's documents and style
     // sheets: `ref` against the folder address `base` (as folder() gives it).
-    // "data:" text and foreign schemes (http:, mailto:, a drive) come back as
-    // written, "" stays "". The fragment and query stay as written; only the
+    // "data:" text and foreign addresses ("x://", mailto:, tel:, a drive) come
+    // back as written, "" stays ""; a colon inside a name starts no scheme. The fragment and query stay as written; only the
     // path loses its dot segments. Inside a book (a base with "scheme://") the
     // result names a member: percent-escapes decoded, then "%", "#" and "?"
     // escaped again (escape), a leading "/" is the book's root and ".." never
