@@ -133,7 +133,7 @@ QImage firstPage(const QString& path, const std::string& format, const std::stri
         }
         const auto before = view.document();
         if (!entry.empty())
-            view.load_uri(String(format + "://" + entry));
+            view.load_uri(URI::entryAddress(format, entry));
         if (view.document() == before)
             view.showCoverPage();
     }

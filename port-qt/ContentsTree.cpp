@@ -148,7 +148,7 @@ void ContentsTree::follow() {
     URI shown;
     if (m_view && m_position && !m_items.empty() && m_view->isBookOpen() && m_view->current_uri(shown) &&
         (shown.is("epub") || shown.is("fb2"))) {
-        const std::string entry = shown.m_path.str();
+        const std::string entry = shown.member().str();
         const auto document = m_view->document();
         const int height = m_view->documentSize().height();
         // The ids are looked up in one walk of the page, again only when the page or its layout changes.

@@ -97,10 +97,6 @@ bool decodeDataUrl(const std::string& url, std::string& mime, std::string& data)
     return true;
 }
 
-String separatorFor(const String& address) {
-    return address.compare(0, 7, L"epub://") == 0 ? String("/") : File::separator;
-}
-
 } // namespace
 
 // ---- fonts and text ------------------------------------------------------------------
@@ -203,14 +199,9 @@ void HtmlWindow::loadEmbeddedFonts() {
 // ---- pictures -------------------------------------------------------------------------
 
 String HtmlWindow::resolveReference(const char* src, const char* baseurl) {
-    String ref(src ? src : "");
-    if (ref.size() >= 5 && String(ref.substr(0, 5)).lc() == String("data:"))
-        return ref;
-    if (baseurl && *baseurl) {
-        const String base(baseurl);
-        return URI::realpath(ref, base, separatorFor(base));
-    }
-    return resolve(ref);
+    const String ref(src ? src : "");
+    // A style sheet's own folder when the engine names one, the page's root otherwise.
+    return baseurl && *baseurl ? URI::resolve(ref, String(baseurl)) : resolve(ref);
 }
 
 QByteArray HtmlWindow::inlineSvgPictures(const std::string& svg, const String& folder) {
@@ -232,8 +223,8 @@ QByteArray HtmlWindow::inlineSvgPictures(const std::string& svg, const String& f
             ref.startsWith(QLatin1Char('#')) || ref.contains(QLatin1String("://")))
             continue;
         const QByteArray refBytes = ref.toUtf8();
-        const String path = URI::realpath(String(std::string(refBytes.constData(), static_cast<size_t>(refBytes.size()))),
-                                          folder, separatorFor(folder));
+        const String path =
+            URI::resolve(String(std::string(refBytes.constData(), static_cast<size_t>(refBytes.size()))), folder);
         std::string bytes;
         uri_content(path, bytes);
         if (bytes.empty())
@@ -284,7 +275,7 @@ void HtmlWindow::load_image(const litehtml::tchar_t* src, const litehtml::tchar_
     if (svg || ImageCache::looksLikeSvg(data)) {
         const QByteArray source = key.compare(0, 5, "data:") == 0
                                       ? QByteArray(data.data(), static_cast<qsizetype>(data.size()))
-                                      : inlineSvgPictures(data, URI(path).parent(separatorFor(path)));
+                                      : inlineSvgPictures(data, URI(path).folder());
         if (!m_images->insertSvg(key, source))
             TF_LOG(LOG_WARN, "not a usable SVG picture: " << shortify(key, 80));
         return;
@@ -701,11 +692,11 @@ bool HtmlWindow::fetchStyleSheet(const String& path, std::string& css, String& f
     if (css.empty())
         return false;
     // Pictures and fonts named in the sheet are relative to the sheet, not to the page.
-    folder = URI(path).parent(separatorFor(path));
+    folder = URI(path).folder();
     for (const auto& face : EmbeddedFonts::fontFaces(css)) {
-        const std::string font = URI::realpath(String(face.second), folder, separatorFor(folder)).str();
-        if (font.compare(0, 7, "epub://") == 0)
-            m_fonts->alias(face.first, font.substr(7));
+        const URI font(URI::resolve(String(face.second), folder));
+        if (font.is("epub"))
+            m_fonts->alias(face.first, font.member().str());
     }
     return true;
 }
@@ -749,7 +740,7 @@ String HtmlWindow::uri_content(const String& address, std::string& out) {
     // An SVG file named by a page is a picture, not a book to open.
     if (type == URI::RT_SVG && uri.is("file") && !is_page_lookup()) {
         file_get_contents(uri.m_path.str(), out);
-        return uri.parent(File::separator);
+        return uri.folder();
     }
     String root = BookWidget::uri_content(address, out);
     if (type == URI::RT_SVG && is_page_lookup() && ImageCache::looksLikeSvg(out)) {
@@ -759,7 +750,7 @@ String HtmlWindow::uri_content(const String& address, std::string& out) {
         if (hash != String::npos)
             key = String(key.substr(0, hash));
         const std::string name = key.str();
-        m_images->insertSvg(name, inlineSvgPictures(out, URI(key).parent(separatorFor(key))));
+        m_images->insertSvg(name, inlineSvgPictures(out, URI(key).folder()));
         std::string escaped;
         for (char c : name) {
             switch (c) {

@@ -564,19 +564,11 @@ void MainFrame::stepChapter(bool forward, bool atEnd) {
     URI from(busy ? pendingUri : view->current_address());
     if (!from.is("epub") && !from.is("fb2"))
         return; // a book is being opened (or its cover is shown): no chapter to count from
-    std::string entry;
-    {
-        auto lock = view->lockReader();
-        BaseReader* reader = view->getReader();
-        if (!reader || !reader->isOpen())
-            return;
-        const std::string name = from.m_path.str();
-        entry = forward ? reader->entry_name_next(name) : reader->entry_name_prev(name);
-    }
+    const std::string entry = view->neighbourEntry(from.member().str(), forward);
     if (entry.empty())
         return;
     LoadRequest request;
-    request.address = String(from.m_protocol + "://" + entry);
+    request.address = URI::entryAddress(from.m_protocol, entry);
     request.atEnd = atEnd;
     pendingUri = request.address;
     post(request);
@@ -843,11 +835,7 @@ void MainFrame::openFromOutside(const QString& path) {
 }
 
 String MainFrame::openBookFile() {
-    auto lock = view->lockReader();
-    BaseReader* reader = view->getReader();
-    if (!reader || !reader->isOpen())
-        return String();
-    return String(reader->get_filename());
+    return String(view->bookFilename());
 }
 
 bool MainFrame::saveReadingState() {
@@ -907,14 +895,9 @@ void MainFrame::callThread(MainFrame* frame, const LoadRequest& request) {
         return;
     }
 
-    String filename;
-    {
-        auto lock = view->lockReader();
-        BaseReader* reader = view->getReader();
-        if (!reader)
-            return;
-        filename = String(reader->get_filename());
-    }
+    const String filename(view->bookFilename(true));
+    if (filename.empty())
+        return;
     String address = view->current_address();
     int position = 0;
     int zoom = 0;
@@ -924,7 +907,7 @@ void MainFrame::callThread(MainFrame* frame, const LoadRequest& request) {
             view->setFontSize(zoom);
         // The text anchor holds across zoom, width and style; the pixel offset when there is none.
         ReadingPositions::Anchor anchor;
-        if (frame->tracker->fetchAnchor(filename.str(), anchor) && anchor.entry == URI(address).m_path.str())
+        if (frame->tracker->fetchAnchor(filename.str(), anchor) && anchor.entry == URI(address).member().str())
             frame->tracker->expectAnchor(anchor);
         else
             view->queueTask("scroll.set", String(std::to_string(position)));
@@ -969,19 +952,18 @@ void MainFrame::loadFailed(const String& address) {
 }
 
 void MainFrame::onFileLoad() {
-    auto lock = view->lockReader();
-    BaseReader* reader = view->getReader();
-    if (!reader)
+    BookWidget::Contents book;
+    if (!view->bookContents(book, true))
         return;
-    tocEntries = reader->toc();
-    spineEntries = reader->spine();
+    tocEntries = std::move(book.toc);
+    spineEntries = std::move(book.spine);
     chapterCount = static_cast<int>(spineEntries.size());
 
-    contentsTree->setBook(tocEntries, reader->toc_depths(), spineEntries);
+    contentsTree->setBook(tocEntries, book.depths, spineEntries);
 
     tracker->bookOpened();
     bookSearch->bookOpened();
-    const std::string title = reader->get_title();
+    const std::string& title = book.title;
     onSetStatus(String::utf2wide(title.data(), static_cast<int>(title.size())));
     setWindowTitle(QString::fromUtf8(title.data(), static_cast<qsizetype>(title.size())).simplified() +
                    QString::fromUtf8(" — ") + kTitle);
@@ -1000,17 +982,9 @@ void MainFrame::recordBook(HtmlWindow* view, DataHelper* library, const String& 
     if (!library)
         return;
     std::string title, coverEntry, data;
-    {
-        auto lock = view->lockReader();
-        BaseReader* reader = view->getReader();
-        // Only under its own path: another book may have taken its place meanwhile.
-        if (!reader || !reader->isOpen() || String(reader->get_filename()) != path)
-            return;
-        title = reader->get_title();
-        reader->cover_page(coverEntry);
-        if (!coverEntry.empty())
-            reader->get_entry(coverEntry, data);
-    }
+    // Only under its own path: another book may have taken its place meanwhile.
+    if (!view->bookCover(path.str(), title, coverEntry, data))
+        return;
     std::string mime, decoded;
     FREE_IMAGE_FORMAT format = FIF_UNKNOWN;
     if (view->isDataBase64Encoded(data, mime, decoded)) {
@@ -1074,14 +1048,9 @@ void MainFrame::onChapterOpen() {
     if (tocIndex < 0 || tocIndex >= static_cast<int>(tocEntries.size()))
         return;
     const std::string& target = tocEntries[static_cast<size_t>(tocIndex)].first;
-    std::string type;
-    {
-        auto lock = view->lockReader();
-        BaseReader* reader = view->getReader();
-        if (!reader || !reader->isOpen())
-            return;
-        type = reader->get_type();
-    }
+    const std::string type = view->bookType();
+    if (type.empty())
+        return;
     // Entry names are the book's bytes; the view takes addresses byte for byte.
     view->setScrollPosition(0);
     loadURI(String(type + "://" + target));

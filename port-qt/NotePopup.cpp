@@ -71,7 +71,7 @@ litehtml::position boxOf(const litehtml::element::ptr& el) {
 
 // The entry part of an address.
 std::string entryOf(const URI& uri) {
-    return uri.m_path.str();
+    return uri.member().str();
 }
 
 } // namespace
@@ -150,7 +150,7 @@ bool NotePopup::leadsFurther(const URI& target, int linkY) const {
     for (const auto& line : reader->toc()) {
         const size_t hash = line.first.find('#');
         if (hash != std::string::npos && line.first.substr(hash + 1) == fragment &&
-            url_decode(line.first.substr(0, hash)) == url_decode(entry))
+            URI::memberName(line.first.substr(0, hash)) == entry)
             return false;
     }
     if (entry == entryOf(shown))
@@ -225,7 +225,7 @@ bool NotePopup::showNote(const String& address, const QRect& linkBox) {
     if (!note.found || note.heading || note.html.empty())
         return false;
     // "Go to note" goes where the note was found.
-    m_address = entry == entryOf(uri) ? address : String(uri.m_protocol + "://" + entry + "#" + id);
+    m_address = entry == entryOf(uri) ? address : String(URI::entryAddress(uri.m_protocol, entry) + String("#" + id));
     m_entry = entry;
     m_scheme = uri.m_protocol;
     m_html = QString::fromUtf8(note.html.data(), static_cast<qsizetype>(note.html.size()));
@@ -271,7 +271,7 @@ QImage NotePopup::picture(const std::string& src) const {
     // FictionBook pictures are named by their id ("#pic"), whichever entry shows them.
     std::string name = src;
     if (m_scheme != "fb2" || src.empty() || src[0] != '#')
-        name = URI(resolveInNote(src)).m_path.str();
+        name = URI(resolveInNote(src)).member().str();
     {
         auto lock = m_view->lockReader();
         BaseReader* reader = m_view->getReader();
@@ -288,14 +288,10 @@ QImage NotePopup::picture(const std::string& src) const {
 }
 
 String NotePopup::resolveInNote(const std::string& href) const {
-    const std::string here = m_scheme + "://" + m_entry;
+    const URI here(URI::entryAddress(m_scheme, m_entry));
     if (!href.empty() && href[0] == '#')
-        return String(here + href);
-    const std::string folder = URI(String(here)).parent(String("/")).str();
-    String resolved = URI::realpath(String(href), String(folder == "." ? m_scheme + ":/" : folder));
-    if (resolved.find(L"://") == String::npos)
-        resolved = String(m_scheme + "://" + resolved.str());
-    return URI::normalize(resolved);
+        return String(here.m_uri + String(href));
+    return URI::resolve(String(href), here.folder());
 }
 
 void NotePopup::follow(const QUrl& url) {

@@ -55,14 +55,9 @@ void ReadingTracker::setLibrary(DataHelper* library) {
 // ---- the open book ------------------------------------------------------------
 
 void ReadingTracker::bookOpened() {
-    std::string filename;
-    {
-        auto lock = m_view->lockReader();
-        BaseReader* reader = m_view->getReader();
-        if (!reader || !reader->isOpen())
-            return;
-        filename = reader->get_filename();
-    }
+    const std::string filename = m_view->bookFilename();
+    if (filename.empty())
+        return;
     if (m_book && m_book->book() == filename)
         return;
     // An anchor the loader expects for this book stays.
@@ -367,14 +362,9 @@ bool ReadingTracker::saveNow(bool force) {
     m_idle->stop();
     if (!m_positions || !m_view->isBookOpen())
         return false;
-    std::string filename;
-    {
-        auto lock = m_view->lockReader();
-        BaseReader* reader = m_view->getReader();
-        if (!reader || !reader->isOpen())
-            return false;
-        filename = reader->get_filename();
-    }
+    const std::string filename = m_view->bookFilename();
+    if (filename.empty())
+        return false;
     if (!(layoutKey() == m_mapKey))
         checkLayout();
     SavedState state;

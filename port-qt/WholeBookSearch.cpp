@@ -10,6 +10,7 @@
 #include "HtmlWindow.h"
 #include "ReadingTracker.h"
 #include "src/BookTextCache.h"
+#include "utility/URI.h"
 #include "utility/log.h"
 
 namespace tf {
@@ -42,13 +43,9 @@ void WholeBookSearch::bookOpened() {
     if (!book)
         return;
     m_titles.assign(book->entryCount(), QString());
-    pair_list_t toc;
-    {
-        auto lock = m_view->lockReader();
-        if (BaseReader* reader = m_view->getReader())
-            toc = reader->toc();
-    }
-    for (const auto& line : toc) {
+    BookWidget::Contents contents;
+    m_view->bookContents(contents, true);
+    for (const auto& line : contents.toc) {
         const std::string target = line.first.substr(0, line.first.find('#'));
         const long index = book->indexOf(target);
         if (index >= 0 && m_titles[static_cast<size_t>(index)].isEmpty())
@@ -175,17 +172,12 @@ void WholeBookSearch::pick(int index) {
         return;
     }
     std::shared_ptr<BookTextCache> book = m_tracker->book();
-    std::string type;
-    {
-        auto lock = m_view->lockReader();
-        BaseReader* reader = m_view->getReader();
-        if (!reader || !reader->isOpen() || !book)
-            return;
-        type = reader->get_type();
-    }
+    const std::string type = m_view->bookType();
+    if (type.empty() || !book)
+        return;
     m_pendingMark = index;
     m_view->setScrollPosition(0);
-    emit openRequested(String(type + "://" + book->entryName(hit.entry)));
+    emit openRequested(URI::entryAddress(type, book->entryName(hit.entry)));
 }
 
 void WholeBookSearch::onLayoutChanged() {

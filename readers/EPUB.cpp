@@ -8,6 +8,7 @@
 #include "readers/xhtml/XmlDoc.h"
 #include "readers/xhtml/XmlNodeRef.h"
 #include "utility/log.h"
+#include "utility/URI.h"
 #include "utility/text.h"
 
 namespace tf {
@@ -80,32 +81,6 @@ bool has_token(const std::string& list, const std::string& token) {
 std::string folder_of(const std::string& path) {
     std::string::size_type slash = path.rfind('/');
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-// "a/./b/../c" -> "a/c"; empty segments go too, and ".." never climbs above the root.
-std::string resolve_dots(const std::string& name) {
-    std::vector<std::string> parts;
-    size_t start = 0;
-    while (start <= name.size()) {
-        size_t slash = name.find('/', start);
-        if (slash == std::string::npos)
-            slash = name.size();
-        std::string seg = name.substr(start, slash - start);
-        if (seg == "..") {
-            if (!parts.empty())
-                parts.pop_back();
-        } else if (!seg.empty() && seg != ".") {
-            parts.push_back(seg);
-        }
-        start = slash + 1;
-    }
-    std::string out;
-    for (const std::string& p : parts) {
-        if (!out.empty())
-            out += '/';
-        out += p;
-    }
-    return out;
 }
 
 // All text below a node, runs of white space folded into one blank.
@@ -230,8 +205,9 @@ ZipEntry* EPUB::findEntry(const std::string& name) {
         return exact;
     if (name.empty())
         return nullptr;
-    const std::string decoded = url_decode(name);
-    for (const std::string& candidate : {clean(name), decoded, resolve_dots(name), resolve_dots(decoded)})
+    // The name a reference means (decoded, dot segments resolved); then the
+    // dots alone, for a member whose stored name holds a literal "%".
+    for (const std::string& candidate : {URI::memberName(name), String(URI::removeDots(String(name), 0, false)).str()})
         if (ZipEntry* entry = listed(candidate))
             return entry;
     return nullptr;
@@ -588,7 +564,7 @@ void EPUB::parseEncryption() {
         if (uri.empty())
             continue;
         ZipEntry* member = findEntry(uri);
-        encrypted[member ? member->getName() : resolve_dots(url_decode(uri))] = algorithm;
+        encrypted[member ? member->getName() : URI::memberName(uri)] = algorithm;
     }
 }
 
@@ -699,21 +675,17 @@ std::string EPUB::realpath(std::string requester, std::string requested) {
 }
 
 std::string EPUB::normalizeURI(std::string path) {
-    // Each ".." takes away the segment before it unless that is a ".." too; one
-    // pass with a stack (a rescan per removal costs the square of a long path).
-    std::vector<std::string> parts;
-    for (std::string& part : explode(path, '/')) {
-        if (part == ".." && !parts.empty() && parts.back() != "..")
-            parts.pop_back();
-        else
-            parts.push_back(std::move(part));
-    }
-    std::string out;
-    for (size_t i = 0; i < parts.size(); ++i) {
-        if (i)
-            out += '/';
-        out += parts[i];
-    }
+    // Empty pieces go; a ".." with nothing before it to remove stays.
+    std::string joined;
+    for (const std::string& part : explode(path, '/'))
+        joined += (joined.empty() ? "" : "/") + part;
+    if (joined.find("..") == std::string::npos)
+        return joined;
+    std::string out = String(URI::removeDots(String(joined), 0, true, true)).str();
+    if (out == ".")
+        return std::string();
+    if (out.size() > 1 && out.back() == '/' && joined.back() != '/')
+        out.pop_back(); // a trailing ".." took its folder along
     return out;
 }
 
@@ -785,8 +757,8 @@ std::string EPUB::coverpage(std::string& cover_entry) {
         return coverimg();
     // EPUB 3 covers are often SVG; the view draws those as pictures too.
     if (type == ".jpg" || type == ".jpeg" || type == ".png" || type == ".gif" || type == ".svg")
-        return head + "<body><img style=\"height:500px\" src=\"epub://" + xml_escape(cover_entry) +
-               "\" /></body></html>";
+        return head + "<body><img style=\"height:500px\" src=\"" +
+               xml_escape(URI::entryAddress("epub", entry->getName()).str()) + "\" /></body></html>";
 
     auto value = [this](const char* key) {
         auto it = metadata.find(key);

@@ -54,9 +54,10 @@ public:
     std::string coverimg();
     std::string coverpage(std::string& cover_entry);
 
-    // The member called `name`; when the exact name is missing, the name with
-    // "%20" decoded, fully percent-decoded, and with "." and ".." segments
-    // resolved, in that order. Null when none of them is in the archive.
+    // The member called `name`; when the exact name is missing, the member the
+    // name means as a reference (URI::memberName: percent-decoded, "." and ".."
+    // resolved), then the name with its dot segments alone resolved. Null when
+    // none of them is in the archive.
     ZipEntry* findEntry(const std::string& name);
     // The whole member, de-obfuscated when encryption.xml asks for it. False
     // (with an ERROR line, `out` untouched) when the member cannot be read.

@@ -17,14 +17,13 @@ namespace tf {
 
 namespace {
 
-// The folder of an address, taken from its path alone: a "/" inside a
-// fragment or query must not move the root.
-String folderOf(const URI& uri, const String& separator) {
-    size_t scheme = uri.m_uri.find(L"://");
-    String bare = uri.m_path;
-    if (scheme != String::npos)
-        bare = String(uri.m_uri.substr(0, scheme + 3) + uri.m_path);
-    return URI(bare).parent(separator);
+// The root a style sheet, picture or plain file gets: its folder, written as
+// URI::parent writes it ("content:/" for "content://cover.png").
+String parentOf(const URI& uri) {
+    String folder = uri.folder();
+    if (folder.endsWith(String("://")))
+        folder.pop_back();
+    return folder;
 }
 
 bool isPicture(int type) {
@@ -83,6 +82,53 @@ bool BookWidget::takeBookLoaded() {
 bool BookWidget::isBookOpen() {
     auto lock = lockReader();
     return m_reader && m_reader->isOpen();
+}
+
+// ---- what the window asks of the book -----------------------------------------
+
+std::string BookWidget::bookFilename(bool anyReader) const {
+    auto lock = lockReader();
+    return m_reader && (anyReader || m_reader->isOpen()) ? m_reader->get_filename() : std::string();
+}
+
+std::string BookWidget::bookTitle() const {
+    auto lock = lockReader();
+    return m_reader && m_reader->isOpen() ? m_reader->get_title() : std::string();
+}
+
+std::string BookWidget::bookType() const {
+    auto lock = lockReader();
+    return m_reader && m_reader->isOpen() ? m_reader->get_type() : std::string();
+}
+
+bool BookWidget::bookContents(Contents& out, bool anyReader) const {
+    auto lock = lockReader();
+    if (!m_reader || !(anyReader || m_reader->isOpen()))
+        return false;
+    out.title = m_reader->get_title();
+    out.toc = m_reader->toc();
+    out.depths = m_reader->toc_depths();
+    out.spine = m_reader->spine();
+    return true;
+}
+
+std::string BookWidget::neighbourEntry(const std::string& entry, bool forward) const {
+    auto lock = lockReader();
+    if (!m_reader || !m_reader->isOpen())
+        return std::string();
+    return forward ? m_reader->entry_name_next(entry) : m_reader->entry_name_prev(entry);
+}
+
+bool BookWidget::bookCover(const std::string& filename, std::string& title, std::string& coverEntry,
+                           std::string& data) const {
+    auto lock = lockReader();
+    if (!m_reader || !m_reader->isOpen() || m_reader->get_filename() != filename)
+        return false;
+    title = m_reader->get_title();
+    m_reader->cover_page(coverEntry);
+    if (!coverEntry.empty())
+        m_reader->get_entry(coverEntry, data);
+    return true;
 }
 
 // ---- content lookup --------------------------------------------------------
@@ -163,7 +209,7 @@ String BookWidget::uri_content(const String& address, std::string& out) {
     const std::string path = uri.m_path.str();
 
     if (uri.is("file")) {
-        const String folder = folderOf(uri, File::separator);
+        const String folder = parentOf(uri);
         switch (type) {
         case URI::RT_HTML:
         case URI::RT_FB2:
@@ -189,17 +235,16 @@ String BookWidget::uri_content(const String& address, std::string& out) {
     } else if (uri.is("epub")) {
         if (type == URI::RT_HTML || type == URI::RT_SVG) {
             // SVG documents may stand in the reading order as chapters.
-            String root = path.find('/') == std::string::npos ? String("epub://") : folderOf(uri, String("/"));
-            return fetchEntry(path, out, root, address);
+            return fetchEntry(path, out, uri.folder(), address);
         }
         if (type == URI::RT_CSS) {
-            String root = fetchEntry(path, out, folderOf(uri, File::separator), address);
+            String root = fetchEntry(path, out, parentOf(uri), address);
             if (!is_page_lookup())
                 admitStyleSheet(out, address);
             return root;
         }
         if (isPicture(type))
-            return fetchEntry(path, out, folderOf(uri, File::separator), address);
+            return fetchEntry(path, out, parentOf(uri), address);
     } else if (uri.is("fb2")) {
         // "fb2://#pic" is a picture, "fb2://section-2#note" an entry (and a
         // place in it); the reader tells a picture behind an entry's name.
@@ -207,7 +252,7 @@ String BookWidget::uri_content(const String& address, std::string& out) {
         return fetchEntry(hash.empty() ? path : path + "#" + hash, out, String("fb2://"), address);
     } else if (uri.is("content")) {
         out = callParentService("get.content", &uri);
-        return folderOf(uri, File::separator);
+        return parentOf(uri);
     }
     TF_LOG(LOG_ERROR, "invalid uri to get: " << address.str());
     return String();
@@ -293,13 +338,13 @@ bool BookWidget::GetInfoUri(std::string& entry, std::string& scheme) {
     }
     if (uri.is("epub") && (type == URI::RT_HTML || type == URI::RT_SVG)) {
         scheme = "epub";
-        entry = uri.m_path.str();
+        entry = uri.member().str();
         return true;
     }
     if (uri.is("fb2")) {
         // With the entry, stepping on from the book's last entry ends there.
         scheme = "fb2";
-        entry = uri.m_path.str();
+        entry = uri.member().str();
         return true;
     }
     return false;
@@ -316,22 +361,18 @@ String BookWidget::fragmentAddress(const std::string& fragment) {
         auto lock = lockReader();
         const std::string entry = m_reader ? m_reader->entry_name_of_id(id) : std::string();
         if (!entry.empty())
-            return String("fb2://" + entry + "#" + id);
+            return String(URI::entryAddress("fb2", entry) + String("#" + id));
     }
     return String(address + String("#" + id));
 }
 
 void BookWidget::stepChapter(bool forward) {
-    std::string answer, scheme;
-    {
-        auto lock = lockReader();
-        std::string entry;
-        if (!m_reader || !m_reader->isOpen() || !GetInfoUri(entry, scheme))
-            return;
-        answer = forward ? m_reader->entry_name_next(entry) : m_reader->entry_name_prev(entry);
-    }
+    std::string entry, scheme;
+    if (!GetInfoUri(entry, scheme))
+        return;
+    const std::string answer = neighbourEntry(entry, forward);
     if (!answer.empty())
-        loadUriAsync(String(scheme + "://" + answer));
+        loadUriAsync(URI::entryAddress(scheme, answer));
 }
 
 void BookWidget::stepChapterNext() {

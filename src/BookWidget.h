@@ -80,6 +80,28 @@ public:
     // Unmarks and discards the text range.
     virtual void clearTextRange();
 
+    // What the window asks of the open book. Each takes the reader lock inside
+    // and answers ""/false when no book is open, so no caller holds the reader.
+    // A single page's reader does not report itself open; the file name and
+    // the contents are answered for it too where `anyReader` says so.
+    struct Contents {
+        std::string title;
+        pair_list_t toc;
+        std::vector<unsigned> depths;
+        pair_list_t spine;
+    };
+    std::string bookFilename(bool anyReader = false) const;
+    std::string bookTitle() const;
+    // The format word of the open reader ("epub", "fb2", "html").
+    std::string bookType() const;
+    bool bookContents(Contents& out, bool anyReader = false) const;
+    // The entry after (or before) `entry` in reading order; "" at either end.
+    std::string neighbourEntry(const std::string& entry, bool forward) const;
+    // Title, cover entry name and the cover's bytes of the book open under
+    // `filename`; false when another book (or none) is open by now.
+    bool bookCover(const std::string& filename, std::string& title, std::string& coverEntry,
+                   std::string& data) const;
+
     // Why the last book file a load tried to open was refused, in words ("" after a success).
     std::string openError() const;
     // The open reader (may be null); hold lockReader() while using it.

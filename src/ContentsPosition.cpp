@@ -2,15 +2,15 @@
 
 #include <unordered_map>
 
-#include "utility/text.h"
+#include "utility/URI.h"
 
 namespace tf {
 
 namespace {
 
-// Contents and pages may spell an entry with "%20" and kin where the other does not.
+// Contents and pages may spell an entry with "%20" and kin, or with "../", where the other does not.
 std::string normal(const std::string& entry) {
-    return entry.find('%') == std::string::npos ? entry : url_decode(entry);
+    return URI::memberName(entry);
 }
 
 } // namespace

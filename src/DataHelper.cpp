@@ -12,6 +12,7 @@
 #include "utility/DataStore.h"
 #include "utility/File.h"
 #include "utility/Image.h"
+#include "utility/URI.h"
 #include "utility/log.h"
 #include "utility/text.h"
 
@@ -307,43 +308,20 @@ std::string DataHelper::addNewFont(const String& directory, const String& name, 
 }
 
 DataHelper::HomeLink DataHelper::readHomeLink(const std::string& href, std::string& path) {
-    const std::string prefix(kCmdPrefix);
-    if (href.compare(0, prefix.size(), prefix) != 0) {
-        if (href.empty())
-            return LINK_NONE;
-        path = url_decode(href);
+    if (href.empty())
+        return LINK_NONE;
+    if (href.compare(0, std::string(kCmdPrefix).size(), kCmdPrefix) != 0) {
+        path = URI::decode(String(href)).str();
         return LINK_OPEN;
     }
-    std::string rest = href.substr(prefix.size());
-    size_t hash = rest.find('#');
-    if (hash != std::string::npos)
-        rest.erase(hash);
-    size_t mark = rest.find('?');
-    std::string command = rest.substr(0, mark);
-    if (command == "delete_all")
+    // Parsed as any address: the fragment goes first, the last "file" parameter counts.
+    const URI link{String(href)};
+    if (link.m_path == String("delete_all"))
         return LINK_REMOVE_ALL;
-    if (command != "delete" || mark == std::string::npos)
+    const String file = link.getString(String("file"));
+    if (link.m_path != String("delete") || file.empty())
         return LINK_NONE;
-
-    // The last "file" parameter counts, as with any address's query.
-    std::string file;
-    bool found = false;
-    std::string query = rest.substr(mark + 1);
-    size_t start = 0;
-    while (start <= query.size()) {
-        size_t end = query.find('&', start);
-        if (end == std::string::npos)
-            end = query.size();
-        std::string piece = query.substr(start, end - start);
-        if (piece.compare(0, 5, "file=") == 0) {
-            file = piece.substr(5);
-            found = true;
-        }
-        start = end + 1;
-    }
-    if (!found || file.empty())
-        return LINK_NONE;
-    path = url_decode(file);
+    path = URI::decode(file).str();
     return LINK_REMOVE;
 }
 

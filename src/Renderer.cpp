@@ -30,7 +30,6 @@ struct LoadState {
     bool building = false;
     bool firstScreenFirst = false;
     String buildRoot;
-    std::string buildProtocol;
 };
 
 thread_local LoadState t_load;
@@ -86,13 +85,6 @@ String Renderer::effective_root() const {
     return mDocRoot;
 }
 
-std::string Renderer::effective_protocol() const {
-    if (t_load.owner == this && t_load.building)
-        return t_load.buildProtocol;
-    std::lock_guard<std::mutex> lock(m_stateMutex);
-    return mUri ? mUri->m_protocol : std::string();
-}
-
 String Renderer::make_path(const String& path, const String& base) {
     String root = effective_root();
     if (root.empty())
@@ -103,7 +95,8 @@ String Renderer::make_path(const String& path, const String& base) {
 }
 
 String Renderer::resolve(const String& ref) {
-    return make_path(ref, effective_protocol() == "epub" ? String("/") : File::separator);
+    const String root = effective_root();
+    return root.empty() ? ref : URI::resolve(ref, root);
 }
 
 String Renderer::uri_content(const String& address, std::string& out) {
@@ -158,7 +151,8 @@ bool Renderer::load_uri(const String& address, bool firstScreenFirst) {
     bool samePage = false, partial = false;
     {
         std::lock_guard<std::mutex> lock(m_stateMutex);
-        samePage = mUri && mUri->m_path == uri->m_path;
+        // The same entry however its name is spelled ("a%20b" or "a b").
+        samePage = mUri && mUri->member() == uri->member();
         partial = m_partial;
     }
     // Only the top of the page is laid out (the rest was not built, a newer
@@ -215,12 +209,6 @@ void Renderer::load_string(const std::string& html, const String& root) {
         ownScope = std::make_unique<LoadScope>(this);
     t_load.building = true;
     t_load.buildRoot = root.empty() ? effective_root() : root;
-    if (t_load.pendingUri) {
-        t_load.buildProtocol = t_load.pendingUri->m_protocol;
-    } else {
-        std::lock_guard<std::mutex> lock(m_stateMutex);
-        t_load.buildProtocol = mUri ? mUri->m_protocol : std::string();
-    }
 
     on_progress(30);
     const std::string userCss = user_style();

@@ -83,8 +83,7 @@ public:
     virtual void on_redraw();
 
     // `ref` from the shown document (or the one being built on this thread)
-    // resolved with the separator its address calls for: "/" inside an epub,
-    // the file-system separator otherwise. Image cache keys come from here.
+    // resolved against its root by URI::resolve. Image cache keys come from here.
     String resolve(const String& ref);
 
     // Paints the shown document; false when there is none.
@@ -146,7 +145,6 @@ private:
     // Makes `doc` the shown document, laid out at `width` x `height`.
     void publish(litehtml::document::ptr doc, const String& root, int width, int height, bool partial);
     String effective_root() const;
-    std::string effective_protocol() const;
 
     mutable std::recursive_mutex m_docMutex;
     mutable std::mutex m_stateMutex;

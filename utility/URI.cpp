@@ -1,5 +1,7 @@
 #include "utility/URI.h"
 
+#include <algorithm>
+#include <cwctype>
 #include <sstream>
 #include <vector>
 
@@ -161,10 +163,26 @@ String URI::normalize(const String& path) {
         rest = p + 3;
     else if (s[0] == L'/')
         rest = 1;
-    const bool rooted = rest > 0;
 
+    // Only whole ".." segments count ("..x" and "a..b" are names).
+    bool has_parent_ref = false;
+    for (size_t from = rest; !has_parent_ref;) {
+        size_t slash = s.find(L'/', from);
+        has_parent_ref = s.compare(from, slash == npos ? npos : slash - from, L"..") == 0;
+        if (slash == npos)
+            break;
+        from = slash + 1;
+    }
+    if (!has_parent_ref)
+        return path;
+    return removeDots(path, rest, rest == 0); // a relative path may climb out of its own folder
+}
+
+String URI::removeDots(const String& path, size_t root, bool keepClimbs, bool dotIsName) {
+    const std::wstring& s = path;
+    root = std::min(root, s.size());
     std::vector<std::wstring> segments;
-    for (size_t from = rest;;) {
+    for (size_t from = root;;) {
         size_t slash = s.find(L'/', from);
         segments.push_back(s.substr(from, slash == npos ? npos : slash - from));
         if (slash == npos)
@@ -172,18 +190,11 @@ String URI::normalize(const String& path) {
         from = slash + 1;
     }
 
-    // Only whole ".." segments count ("..x" and "a..b" are names).
-    bool has_parent_ref = false;
-    for (const auto& seg : segments)
-        has_parent_ref = has_parent_ref || seg == L"..";
-    if (!has_parent_ref)
-        return path;
-
     std::vector<std::wstring> out;
     for (size_t i = 0; i < segments.size(); ++i) {
         const std::wstring& seg = segments[i];
         const bool last = i + 1 == segments.size();
-        if (seg == L".") {
+        if (seg == L"." && !dotIsName) {
             if (last)
                 out.emplace_back();
             continue;
@@ -191,8 +202,8 @@ String URI::normalize(const String& path) {
         if (seg == L"..") {
             if (!out.empty() && out.back() != L"..")
                 out.pop_back();
-            else if (!rooted)
-                out.push_back(seg); // a relative path may climb out of its own folder
+            else if (keepClimbs)
+                out.push_back(seg);
             // A trailing ".." names a folder: keep the folder's "/".
             if (last && (out.empty() || out.back() != L".."))
                 out.emplace_back();
@@ -201,7 +212,7 @@ String URI::normalize(const String& path) {
         out.push_back(seg);
     }
 
-    std::wstring result = s.substr(0, rest);
+    std::wstring result = s.substr(0, root);
     for (size_t i = 0; i < out.size(); ++i) {
         if (i > 0)
             result += L'/';
@@ -210,6 +221,178 @@ String URI::normalize(const String& path) {
     if (result.empty())
         return String("."); // "x/.." is the current folder
     return String(result);
+}
+
+String URI::folder() const {
+    if (m_protocol.empty() || is("file")) {
+        size_t slash = static_cast<const std::wstring&>(m_path).find_last_of(File::separator);
+        return slash == npos ? String(".") : String(m_path.substr(0, slash));
+    }
+    const std::wstring root = String(m_protocol) + std::wstring(L"://");
+    size_t slash = static_cast<const std::wstring&>(m_path).rfind(L'/');
+    return slash == npos ? String(root) : String(root + m_path.substr(0, slash));
+}
+
+String URI::member() const {
+    if (m_protocol.empty() || is("file"))
+        return m_path; // a path on disk is written as the file is named
+    return String(memberName(m_path.str()));
+}
+
+String URI::decode(const String& text) {
+    const std::wstring& s = text;
+    if (s.find(L'%') == npos)
+        return text;
+    auto hex = [](wchar_t c) -> int {
+        if (c >= L'0' && c <= L'9')
+            return c - L'0';
+        if (c >= L'a' && c <= L'f')
+            return c - L'a' + 10;
+        if (c >= L'A' && c <= L'F')
+            return c - L'A' + 10;
+        return -1;
+    };
+    std::wstring out;
+    out.reserve(s.size());
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == L'%' && i + 2 < s.size() && hex(s[i + 1]) >= 0 && hex(s[i + 2]) >= 0) {
+            out += static_cast<wchar_t>(hex(s[i + 1]) * 16 + hex(s[i + 2]));
+            i += 2;
+        } else {
+            out += s[i];
+        }
+    }
+    return String(out);
+}
+
+String URI::escape(const String& name) {
+    const std::wstring& s = name;
+    if (s.find_first_of(L"%#?") == npos)
+        return name;
+    std::wstring out;
+    out.reserve(s.size() + 6);
+    for (wchar_t c : s) {
+        switch (c) {
+        case L'%': out += L"%25"; break;
+        case L'#': out += L"%23"; break;
+        case L'?': out += L"%3F"; break;
+        default: out += c; break;
+        }
+    }
+    return String(out);
+}
+
+String URI::entryAddress(const std::string& scheme, const std::string& name) {
+    return String(scheme + "://") + escape(String(name));
+}
+
+std::string URI::memberName(const std::string& ref) {
+    const std::string name = ref.find('%') == std::string::npos ? ref : String(decode(String(ref))).str();
+    std::vector<std::string> parts;
+    for (size_t start = 0; start <= name.size();) {
+        size_t slash = name.find('/', start);
+        if (slash == std::string::npos)
+            slash = name.size();
+        std::string seg = name.substr(start, slash - start);
+        if (seg == "..") {
+            if (!parts.empty())
+                parts.pop_back(); // never above the book's root
+        } else if (!seg.empty() && seg != ".") {
+            parts.push_back(std::move(seg));
+        }
+        start = slash + 1;
+    }
+    std::string out;
+    for (const std::string& part : parts) {
+        if (!out.empty())
+            out += '/';
+        out += part;
+    }
+    return out;
+}
+
+namespace {
+
+// "http://...", "mailto:...", "C:\\...": a reference that names its own scheme or
+// drive. A colon elsewhere ("chapter:1.xhtml") is part of a relative name.
+bool has_own_scheme(const std::wstring& ref) {
+    if (ref.empty() || !std::iswalpha(ref[0]))
+        return false;
+    size_t colon = 1;
+    while (colon < ref.size() && (std::iswalnum(ref[colon]) || ref[colon] == L'+' || ref[colon] == L'-' ||
+                                  ref[colon] == L'.'))
+        ++colon;
+    if (colon >= ref.size() || ref[colon] != L':')
+        return false;
+    if (ref.compare(colon, 3, L"://") == 0)
+        return true;
+    if (colon == 1) // a drive
+        return colon + 1 < ref.size() && (ref[colon + 1] == L'\\' || ref[colon + 1] == L'/');
+    static const wchar_t* const kOpaque[] = {L"mailto", L"tel", L"javascript", L"about", L"urn"};
+    const String scheme = String(ref.substr(0, colon)).lc();
+    for (const wchar_t* name : kOpaque)
+        if (scheme == String(name))
+            return true;
+    return false;
+}
+
+} // namespace
+
+String URI::resolve(const String& ref, const String& base) {
+    const std::wstring& r = ref;
+    if (r.empty())
+        return ref;
+    if (r.size() >= 5 && String(r.substr(0, 5)).lc() == String("data:"))
+        return ref;
+
+    // Path, then query and fragment as written: a "/../" or "?" inside a fragment is no path.
+    auto split = [](const std::wstring& text, std::wstring& path, std::wstring& tail) {
+        size_t cut = text.find_first_of(L"?#");
+        path = text.substr(0, cut);
+        tail = cut == npos ? std::wstring() : text.substr(cut);
+    };
+    auto inBook = [](const std::wstring& scheme, const std::wstring& path, const std::wstring& tail) {
+        return String(scheme + L"://") + escape(String(memberName(String(path).str()))) + String(tail);
+    };
+
+    std::wstring path, tail;
+    size_t scheme = r.find(L"://");
+    if (has_own_scheme(r)) {
+        // Another book address is made canonical; any other scheme is not ours to read.
+        if (scheme != npos && (r.compare(0, scheme, L"epub") == 0 || r.compare(0, scheme, L"fb2") == 0)) {
+            split(r.substr(scheme + 3), path, tail);
+            return inBook(r.substr(0, scheme), path, tail);
+        }
+        return ref;
+    }
+
+    const std::wstring& b = base;
+    split(r, path, tail);
+    size_t baseScheme = b.find(L"://");
+    std::wstring schemeName;
+    std::wstring folder;
+    if (baseScheme != npos) {
+        schemeName = b.substr(0, baseScheme);
+        folder = b.substr(baseScheme + 3);
+    } else if (b.size() > 2 && b.compare(b.size() - 2, 2, L":/") == 0 && b.find(L'/') == b.size() - 1 &&
+               b.find(L':') == b.size() - 2) {
+        schemeName = b.substr(0, b.size() - 2); // "epub:/", the parent of a member at the root
+    }
+    if (!schemeName.empty() || baseScheme != npos) {
+        // Inside a book a leading "/" is the book's root, never the disk's.
+        std::wstring joined = !path.empty() && path[0] == L'/' ? path : folder + L"/" + path;
+        return inBook(schemeName, joined, tail);
+    }
+
+    // On disk: the file's own name, decoded.
+    std::wstring file = String(decode(String(path)));
+    if (!file.empty() && file[0] != L'/' && !b.empty() && b != L".") {
+        const std::wstring& sep = File::separator;
+        file = (b.size() >= sep.size() && b.compare(b.size() - sep.size(), sep.size(), sep) == 0 ? b : b + sep) + file;
+    }
+    size_t root = !file.empty() && file[0] == L'/' ? 1 : 0;
+    String clean = removeDots(String(file), root, root == 0);
+    return String(static_cast<const std::wstring&>(clean) + tail);
 }
 
 } // namespace tf

@@ -9,7 +9,8 @@ namespace tf {
 
 // A parsed internal address: "epub://OEBPS/ch1.xhtml#sec", "fb2://#img1",
 // "content://cover.png", "cmd://delete?file=...", or a plain path (protocol "file").
-// Names and values stay exactly as written: nothing is percent-decoded. A plain
+// Parsing keeps names and values exactly as written (member() and resolve()
+// decode percent-escapes; entry names travel escaped, see entryAddress). A plain
 // path naming an existing file is all path, "#" and "?" in the name included.
 class URI {
 public:
@@ -49,6 +50,39 @@ public:
     bool compare(const URI* other) const;
     // Diagnostic text: the fields on one line, then one line per parameter.
     std::string str() const;
+
+    // The folder address of the path alone ("epub://OEBPS/Text", "epub://" for a
+    // member at the book's root, "/books" on disk, "." for a bare name): what the
+    // references of this address's document are resolved against. A "/" inside
+    // the fragment or query does not count.
+    String folder() const;
+    // Inside a book the path with its percent-escapes decoded and its dot
+    // segments resolved: the entry name the reader knows. A plain path as it is.
+    String member() const;
+
+    // The one resolver for references found in a book's documents and style
+    // sheets: `ref` against the folder address `base` (as folder() gives it).
+    // "data:" text and foreign addresses ("x://", mailto:, tel:, a drive) come
+    // back as written, "" stays ""; a colon inside a name starts no scheme. The fragment and query stay as written; only the
+    // path loses its dot segments. Inside a book (a base with "scheme://") the
+    // result names a member: percent-escapes decoded, then "%", "#" and "?"
+    // escaped again (escape), a leading "/" is the book's root and ".." never
+    // climbs above it. On disk the result is the file's own path (decoded).
+    static String resolve(const String& ref, const String& base);
+    // Every "%XX" with two hex digits becomes that code unit; the rest stays.
+    static String decode(const String& text);
+    // A name made safe to stand in an address's path: "%", "#" and "?" escaped.
+    static String escape(const String& name);
+    // An address inside a book for a reader's entry name: scheme + "://" + escape(name).
+    static String entryAddress(const std::string& scheme, const std::string& name);
+    // A reference relative to a book's root as the member name it means:
+    // decoded, "." and ".." resolved (never above the root), no empty segments.
+    static std::string memberName(const std::string& ref);
+    // `path` with "." and ".." segments resolved below its first `root` code
+    // units, which ".." never climbs above; with `keepClimbs` a ".." that has
+    // nothing left to remove stays (a relative path), otherwise it is dropped.
+    // With `dotIsName` a "." is a segment like any other name.
+    static String removeDots(const String& path, size_t root, bool keepClimbs, bool dotIsName = false);
 
     // `url` resolved against the folder address `base`. Absolute paths, addresses with a
     // scheme or a drive, and any url against the base "." come back unchanged.

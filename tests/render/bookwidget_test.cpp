@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "TempDir.h"
+#include "ZipBuilder.h"
 #include "TestView.h"
 #include "utility/text.h"
 
@@ -408,4 +409,135 @@ TEST(LoadString, MalformedXhtmlIsLoggedAndShownAnyway) {
     std::string log = testing::internal::GetCapturedStderr();
     EXPECT_NE(log.find("content is not a valid xhtml file"), std::string::npos) << log;
     EXPECT_EQ(view.paintedText(), "unclosed bold");
+}
+
+namespace {
+
+// A real EPUB whose entries are named with "#", "?" and spaces, written
+// percent-encoded in the package and in the pages' references.
+std::string writeOddNamesEpub(const TempDir& dir) {
+    const std::string opf =
+        "<?xml version=\"1.0\"?><package xmlns=\"http://www.idpf.org/2007/opf\" version=\"2.0\" unique-identifier=\"id\">"
+        "<metadata xmlns:dc=\"http://purl.org/dc/elements/1.1/\"><dc:title>Odd names</dc:title>"
+        "<dc:identifier id=\"id\">odd</dc:identifier></metadata><manifest>"
+        "<item id=\"c1\" href=\"Text/ch%231.xhtml\" media-type=\"application/xhtml+xml\"/>"
+        "<item id=\"c2\" href=\"Text/what%3F%20now.xhtml\" media-type=\"application/xhtml+xml\"/>"
+        "<item id=\"p\" href=\"Images/pic%20%232%3F.png\" media-type=\"image/png\"/>"
+        "<item id=\"ncx\" href=\"toc.ncx\" media-type=\"application/x-dtbncx+xml\"/>"
+        "</manifest><spine toc=\"ncx\"><itemref idref=\"c1\"/><itemref idref=\"c2\"/></spine></package>";
+    const std::string ncx =
+        "<?xml version=\"1.0\"?><ncx xmlns=\"http://www.daisy.org/z3986/2005/ncx/\"><navMap>"
+        "<navPoint id=\"n1\" playOrder=\"1\"><navLabel><text>One</text></navLabel>"
+        "<content src=\"Text/ch%231.xhtml\"/></navPoint></navMap></ncx>";
+    const std::string ch1 =
+        "<html xmlns=\"http://www.w3.org/1999/xhtml\"><body><p>first page</p>"
+        "<img src=\"../Images/pic%20%232%3F.png\"/>"
+        "<p><a href=\"what%3F%20now.xhtml#end\">on</a></p></body></html>";
+    const std::string ch2 = "<html xmlns=\"http://www.w3.org/1999/xhtml\"><body><p id=\"end\">second page</p></body></html>";
+    const std::string path = dir.path + "/odd.epub";
+    const bool written = write_zip(
+        path, {{"mimetype", "application/epub+zip", tf::ZipEntry::kStored},
+               {"META-INF/container.xml",
+                "<?xml version=\"1.0\"?><container version=\"1.0\" "
+                "xmlns=\"urn:oasis:names:tc:opendocument:xmlns:container\"><rootfiles>"
+                "<rootfile full-path=\"OEBPS/content.opf\" media-type=\"application/oebps-package+xml\"/>"
+                "</rootfiles></container>"},
+               {"OEBPS/content.opf", opf},
+               {"OEBPS/toc.ncx", ncx},
+               {"OEBPS/Text/ch#1.xhtml", ch1},
+               {"OEBPS/Text/what? now.xhtml", ch2},
+               {"OEBPS/Images/pic #2?.png", "PIC:40x30"}});
+    return written ? path : std::string();
+}
+
+} // namespace
+
+TEST(BookAddresses, EntriesNamedWithHashAndQuestionMarkOpenAndShowTheirTargets) {
+    TempDir dir;
+    const std::string book = writeOddNamesEpub(dir);
+    ASSERT_FALSE(book.empty());
+    TestView view;  // no fake book: the real EPUB reader
+    ASSERT_TRUE(view.load_uri(tf::String(book)));
+
+    tf::BookWidget::Contents contents;
+    ASSERT_TRUE(view.bookContents(contents));
+    EXPECT_EQ(contents.title, "Odd names");
+    ASSERT_EQ(contents.spine.size(), 2u);
+    EXPECT_EQ(contents.spine[0].first, "OEBPS/Text/ch#1.xhtml");
+    EXPECT_EQ(view.bookFilename(), book);
+    EXPECT_EQ(view.bookType(), "epub");
+    EXPECT_EQ(view.bookTitle(), "Odd names");
+    std::string title, coverEntry, coverBytes;
+    EXPECT_FALSE(view.bookCover(dir.path + "/another.epub", title, coverEntry, coverBytes)) << "not the book open";
+    EXPECT_TRUE(view.bookCover(book, title, coverEntry, coverBytes));
+    EXPECT_EQ(title, "Odd names");
+
+    // The chapter opens under the address made from its entry name, and shows its picture.
+    const tf::String first = tf::URI::entryAddress("epub", contents.spine[0].first);
+    view.load_uri(first);
+    EXPECT_EQ(view.current_address(), first);
+    EXPECT_NE(view.paintedText().find("first page"), std::string::npos);
+    litehtml::element::ptr img, link;
+    {
+        auto lock = view.lockDocument();
+        ASSERT_TRUE(view.document());
+        img = test::find_tag(view.document()->root(), "img");
+        link = test::find_tag(view.document()->root(), "a");
+        ASSERT_TRUE(img && link);
+        EXPECT_EQ(img->get_placement().width, 40);
+        EXPECT_EQ(img->get_placement().height, 30);
+    }
+    EXPECT_EQ(view.images.count("epub://OEBPS/Images/pic %232%3F.png"), 1u);
+
+    std::string entry, scheme;
+    ASSERT_TRUE(view.GetInfoUri(entry, scheme));
+    EXPECT_EQ(entry, "OEBPS/Text/ch#1.xhtml");
+    EXPECT_EQ(view.neighbourEntry(entry, true), "OEBPS/Text/what? now.xhtml");
+
+    // The link leads to the other oddly named entry, at its fragment.
+    const tf::String target = view.resolve(tf::String(link->get_attr("href")));
+    EXPECT_EQ(target.str(), "epub://OEBPS/Text/what%3F now.xhtml#end");
+    view.load_uri(target);
+    EXPECT_NE(view.paintedText().find("second page"), std::string::npos);
+    tf::URI shown;
+    ASSERT_TRUE(view.current_uri(shown));
+    EXPECT_EQ(shown.m_hash.str(), "end");
+    EXPECT_EQ(shown.member().str(), "OEBPS/Text/what? now.xhtml");
+    // The same entry spelled otherwise is the same page: only a scroll, no new build.
+    const auto before = view.document();
+    view.load_uri(tf::String("epub://OEBPS/Text/what%3F%20now.xhtml#end"));
+    EXPECT_EQ(view.document(), before);
+
+    // Stepping back names the first entry by an address that opens it.
+    view.stepChapterPrev();
+    const auto loads = view.takeAsyncLoads();
+    ASSERT_EQ(loads.size(), 1u);
+    EXPECT_EQ(loads[0], first);
+}
+
+TEST(BookAddresses, WithoutAnOpenBookTheWindowsQuestionsAnswerNothing) {
+    TestView view;
+    tf::BookWidget::Contents contents;
+    EXPECT_FALSE(view.bookContents(contents));
+    EXPECT_EQ(view.bookFilename(), "");
+    EXPECT_EQ(view.bookTitle(), "");
+    EXPECT_EQ(view.neighbourEntry("a", true), "");
+    std::string title, cover, data;
+    EXPECT_FALSE(view.bookCover("/books/a.epub", title, cover, data));
+}
+
+TEST(BookAddresses, APageOnDiskNamedWithHashAndQuestionMarkShowsItsPicture) {
+    TempDir dir;
+    write_file(dir.path + "/pic #1?.png", "PIC:20x10");
+    const std::string page = dir.path + "/page #1?.html";
+    write_file(page, "<html><body><p>on disk</p><img src=\"pic%20%231%3F.png\"/></body></html>");
+    TestView view;
+    ASSERT_TRUE(view.load_uri(tf::String(page)));
+    EXPECT_NE(view.paintedText().find("on disk"), std::string::npos);
+    EXPECT_EQ(view.images.count(dir.path + "/pic #1?.png"), 1u);
+    auto lock = view.lockDocument();
+    ASSERT_TRUE(view.document());
+    const auto img = test::find_tag(view.document()->root(), "img");
+    ASSERT_TRUE(img);
+    EXPECT_EQ(img->get_placement().width, 20);
 }

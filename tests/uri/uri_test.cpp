@@ -269,3 +269,89 @@ TEST(URIParse, AnExistingFileKeepsHashAndQueryInItsName) {
     }
     EXPECT_EQ(URI(String(path)).rtype(), URI::RT_EPUB);
 }
+
+TEST(URIResolve, ReferencesFromBooksAndFiles) {
+    struct Case {
+        const char* ref;
+        const char* base;
+        const char* expected;
+    } cases[] = {
+        // Relative references with ./ and ../ in entry folders.
+        {"../Images/a.jpg", "epub://OEBPS/Text", "epub://OEBPS/Images/a.jpg"},
+        {"./a.png", "epub://OEBPS/Text", "epub://OEBPS/Text/a.png"},
+        {"x/./y/../../a.css", "epub://OEBPS", "epub://OEBPS/a.css"},
+        {"a.png", "epub://", "epub://a.png"},
+        {"a.png", "epub:/", "epub://a.png"},  // a root member's folder as URI::parent writes it
+        // Percent-decoding: names come back as stored, "%", "#" and "?" escaped again.
+        {"my%20pic.png", "epub://OEBPS", "epub://OEBPS/my pic.png"},
+        {"a%23b%3Fc.png", "epub://OEBPS", "epub://OEBPS/a%23b%3Fc.png"},
+        {"100%25.xhtml", "epub://", "epub://100%25.xhtml"},
+        {"caf%C3%A9.xhtml", "epub://", "epub://caf\xC3\xA9.xhtml"},
+        // Fragment and query stay as written; only the path loses its dots.
+        {"ch.xhtml#sec/../2", "epub://OEBPS/Text", "epub://OEBPS/Text/ch.xhtml#sec/../2"},
+        {"../ch.xhtml?x=1#f?y", "epub://OEBPS/Text", "epub://OEBPS/ch.xhtml?x=1#f?y"},
+        {"#pic", "fb2://", "fb2://#pic"},
+        // Inside a book "/" is the book's root and ".." stops there, encoded dots too.
+        {"/Images/a.png", "epub://OEBPS/Text", "epub://Images/a.png"},
+        {"../../../../etc/passwd", "epub://OEBPS/Text", "epub://etc/passwd"},
+        {"%2E%2E/%2E%2E/%2E%2E/a.png", "epub://OEBPS/Text", "epub://a.png"},
+        // Absolute references: other book addresses made canonical, other schemes as written.
+        {"epub://OEBPS/x/../y%20z.png", "epub://Z", "epub://OEBPS/y z.png"},
+        {"http://example.com/a/../b.png", "epub://OEBPS", "http://example.com/a/../b.png"},
+        {"mailto:someone@example.com", "epub://OEBPS", "mailto:someone@example.com"},
+        {"data:image/png;base64,AA/../B", "epub://OEBPS", "data:image/png;base64,AA/../B"},
+        {"C:\\books\\a.png", "epub://OEBPS", "C:\\books\\a.png"},
+        {"chapter:1.xhtml", "epub://OEBPS", "epub://OEBPS/chapter:1.xhtml"},  // a colon in a name
+        {"content://cover.png", "/books", "content://cover.png"},
+        {"", "epub://OEBPS", ""},
+        // On disk: the file's own name, decoded, with the folder's ".." resolved.
+        {"img/a%20b%23c.png", "/books/x", "/books/x/img/a b#c.png"},
+        {"../style.css", "/books/x", "/books/style.css"},
+        {"/abs/a.png", "/books", "/abs/a.png"},
+        {"../../../../a.png", "/books", "/a.png"},
+        {"a.png#f", "/books/", "/books/a.png#f"},
+        {"a.png", ".", "a.png"},
+        {"../a.png", "sub", "a.png"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.ref) + " against " + c.base);
+        EXPECT_EQ(URI::resolve(String(c.ref), String(c.base)).str(), c.expected);
+    }
+}
+
+TEST(URIResolve, EntryNamesSurviveTheRoundTripThroughAnAddress) {
+    // An entry name made an address parses back to the same name, whatever it holds.
+    const char* names[] = {"OEBPS/Text/ch#1.xhtml", "OEBPS/what?.xhtml", "OEBPS/100%.xhtml",
+                           "OEBPS/a%23b.xhtml", "OEBPS/pic #2?.png", "section-3.2"};
+    for (const char* name : names) {
+        SCOPED_TRACE(name);
+        const URI uri(URI::entryAddress("epub", name));
+        EXPECT_EQ(uri.m_protocol, "epub");
+        EXPECT_TRUE(uri.m_hash.empty());
+        EXPECT_TRUE(uri.m_query.empty());
+        EXPECT_EQ(uri.member().str(), name);
+        // A reference written next to it in the same folder leads to the same address.
+        const std::string file = std::string(name).substr(std::string(name).rfind('/') + 1);
+        EXPECT_EQ(URI::resolve(String(tf::url_encode(file)), uri.folder()), uri.m_uri);
+    }
+
+    const URI withFragment(URI::entryAddress("epub", "OEBPS/ch#1.xhtml") + String("#note?2"));
+    EXPECT_EQ(withFragment.member().str(), "OEBPS/ch#1.xhtml");
+    EXPECT_EQ(withFragment.m_hash.str(), "note?2");
+    EXPECT_EQ(withFragment.folder().str(), "epub://OEBPS");
+    EXPECT_EQ(URI(String("epub://ch1.xhtml#a/b")).folder().str(), "epub://");
+    EXPECT_EQ(URI(String("/books/a.html")).folder().str(), "/books");
+    EXPECT_EQ(URI(String("a.html")).folder().str(), ".");
+
+    struct Member {
+        const char* ref;
+        const char* name;
+    } members[] = {
+        {"OEBPS/Text/../Images/a%20b.png", "OEBPS/Images/a b.png"},
+        {"./OEBPS//x.xhtml", "OEBPS/x.xhtml"},
+        {"../../x.xhtml", "x.xhtml"},
+        {"a%2Fb.xhtml", "a/b.xhtml"},
+    };
+    for (const Member& m : members)
+        EXPECT_EQ(URI::memberName(m.ref), m.name) << m.ref;
+}
