@@ -177,13 +177,15 @@ void ReadingTracker::buildMap(long entry) {
     QElapsedTimer timer;
     timer.start();
     const BookTextCache::Text text = m_book->text(static_cast<size_t>(entry));
-    text_range_t runs;
     {
+        // The runs hold the page's elements: they go before the lock does, so
+        // a page replaced meanwhile is freed by the loader, never here.
         auto lock = m_view->lockDocument();
+        text_range_t runs;
         if (const auto doc = m_view->document())
             create_range(doc, runs);
+        m_map.build(*text, runs);
     }
-    m_map.build(*text, runs);
     TF_LOG(LOG_DEBUG, "entry " << entry + 1 << ": " << m_map.runs().size() << " of " << m_map.wordRuns()
                                 << " runs placed in its text in " << timer.elapsed() << " ms");
 }

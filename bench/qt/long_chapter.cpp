@@ -176,7 +176,7 @@ int main(int argc, char** argv) {
     const Steps steps = scrollThrough(frame);
     std::printf("%-46s %9zu steps   median %.2f ms   p95 %.2f ms   max %.2f ms\n", "scroll end to end, wheel steps",
                 steps.ms.size(), bench::median(steps.ms), steps.p95(), steps.max());
-    std::printf("%-46s %9.0f MB   (book open, before the chapter: %.0f MB)\n", "peak resident memory of the process",
-                memoryMb("VmHWM"), baseMb);
+    std::printf("%-46s %9.0f MB   (book open, before the chapter: %.0f MB; at the end: %.0f MB)\n",
+                "peak resident memory of the process", memoryMb("VmHWM"), baseMb, memoryMb("VmRSS"));
     return 0;
 }
