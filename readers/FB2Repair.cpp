@@ -200,12 +200,12 @@ private:
         const bool named = i + 2 < n && isNameStart(static_cast<unsigned char>(s[i + 2]));
         if (named && out.empty() && !m_declared && startsWith(s, i, "<?xml") && i + 5 < n &&
             isSpace(static_cast<unsigned char>(s[i + 5]))) {
+            // The reader has made the text UTF-8; a declaration of its own
+            // cannot be damaged.
             const size_t end = skipPast(i + 5, "?>");
             m_declared = true;
-            if (end == std::string::npos)
-                return n;
-            out.append(s, i, end - i);
-            return end;
+            out.append("<?xml version=\"1.0\" encoding=\"UTF-8\"?>");
+            return end == std::string::npos ? n : end;
         }
         ++r.droppedInstructions;
         if (!named) {

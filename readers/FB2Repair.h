@@ -9,8 +9,9 @@ namespace tf {
 // hold books with a stray "<?>" in the text, a bare "&", a cut end or end
 // tags that close nothing; the strict parse refuses all of them.
 //
-// One linear pass of a tolerant tokenizer: processing instructions other than
-// the leading declaration go, an "&" that starts no reference becomes "&amp;",
+// One linear pass of a tolerant tokenizer: the leading declaration is written
+// anew (the reader has made the text UTF-8), other processing instructions
+// go, an "&" that starts no reference becomes "&amp;",
 // a "<" that starts no tag becomes "&lt;", unmatched end tags go, an end tag
 // closes the elements left open inside it, attributes are re-quoted (repeats
 // dropped), and at the end every open element is closed. Text outside the

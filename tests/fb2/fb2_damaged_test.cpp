@@ -149,7 +149,9 @@ TEST(FB2Repair, RewritesDamageIntoWellFormedXml) {
         std::string in;
         std::string out;
     } cases[] = {
-        {"sound", "<?xml version=\"1.0\"?><a x=\"1\"><b>t</b></a>", "<?xml version=\"1.0\"?><a x=\"1\"><b>t</b></a>"},
+        {"sound", "<?xml version=\"1.0\" encoding=\"UTF-8\"?><a x=\"1\"><b>t</b></a>",
+         "<?xml version=\"1.0\" encoding=\"UTF-8\"?><a x=\"1\"><b>t</b></a>"},
+        {"damaged declaration", "<?xml version=1.0 encoding=?><a>t", "<?xml version=\"1.0\" encoding=\"UTF-8\"?><a>t</a>"},
         {"stray <?>", "<a>(1390<?> - 1443)</a>", "<a>(1390 - 1443)</a>"},
         {"instruction in the body", "<a>x<?php echo 1; ?>y</a>", "<a>xy</a>"},
         {"bare &", "<a>A & B &amp; C &#65; &#xZZ; &#0;</a>",
