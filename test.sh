@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs every test twice:
-# a normal build and one with AddressSanitizer + UndefinedBehaviorSanitizer.
+# a normal build and one with AddressSanitizer + UndefinedBehaviorSanitizer;
+# then the ThreadSanitizer tests and a minute of each fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")"
 ./scripts/install-deps
@@ -30,3 +31,4 @@ run_build build-asan -DORINEL_SANITIZE=ON
 if [ -x scripts/tsan-tests ]; then
   scripts/tsan-tests
 fi
+scripts/fuzz-smoke 60

@@ -59,6 +59,7 @@ namespace tf {
 
 const char* const MainFrame::kTitle = "Orinel Reader";
 const char* const MainFrame::kReady = "Orinel Reader - Ready";
+const char* const MainFrame::kDamaged = " (damaged file: shown as far as readable)";
 
 namespace {
 
@@ -964,7 +965,10 @@ void MainFrame::onFileLoad() {
     tracker->bookOpened();
     bookSearch->bookOpened();
     const std::string& title = book.title;
-    onSetStatus(String::utf2wide(title.data(), static_cast<int>(title.size())));
+    String status = String::utf2wide(title.data(), static_cast<int>(title.size()));
+    if (book.damaged)
+        status += String(kDamaged);
+    onSetStatus(status);
     setWindowTitle(QString::fromUtf8(title.data(), static_cast<qsizetype>(title.size())).simplified() +
                    QString::fromUtf8(" — ") + kTitle);
 

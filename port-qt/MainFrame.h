@@ -70,6 +70,8 @@ public:
 
     static const char* const kTitle;
     static const char* const kReady;
+    // Follows the title in the status bar while a damaged book is open.
+    static const char* const kDamaged;
 
     explicit MainFrame(QWidget* parent = nullptr);
     ~MainFrame() override;

@@ -38,6 +38,8 @@ public:
     virtual name_list_t get_font_entries() = 0;
     virtual void close() = 0;
     virtual bool isOpen() { return false; }
+    // The book was damaged and is shown as far as it could be read.
+    virtual bool is_damaged() const { return false; }
     virtual std::string default_coverpage();
 
     std::string default_title();

@@ -4,11 +4,13 @@
 #include <cerrno>
 #include <functional>
 #include <iconv.h>
+#include <sstream>
 #include <unordered_set>
 #include <vector>
 
 #include <rapidxml/rapidxml.hpp>
 
+#include "readers/FB2Repair.h"
 #include "readers/xhtml/XmlDoc.h"
 #include "readers/xhtml/XmlNodeRef.h"
 #include "utility/File.h"
@@ -210,33 +212,46 @@ bool FB2Reader::open(std::string path) {
     close();
     ns_prefix.clear();
     fb_prefix.clear();
+    damaged = false;
 
-    // Read whole, so no larger than the largest archive member read whole.
-    const File file{String(path)};
-    const long size = file.isDirectory() ? 0 : file.getSize();
-    if (size > static_cast<long>(ZipEntry::kMaxEntrySize)) {
-        TF_LOG(LOG_ERROR, "file too large: " << path << " (" << size << " bytes, limit " << ZipEntry::kMaxEntrySize
-                                             << ")");
+    std::string refusal;
+    if (!read_book(path, refusal)) {
+        if (!refusal.empty())
+            TF_LOG(LOG_ERROR, refusal);
         return false;
     }
-    file_get_contents(path, content);
-    if (content.empty()) {
-        TF_LOG(LOG_ERROR, "empty file: " << path);
-        return false;
-    }
-    if (is_zip(content) && !unzip(path))
-        return false;
-
-    // The declared encoding is read from the declaration alone, so the book is
-    // parsed once and its bytes are handed to the document, not copied.
-    const std::string declared = declared_encoding(content);
-    const std::string lower = str2lower(declared);
-    if (!declared.empty() && lower != "utf-8" && lower != "utf8")
-        to_utf8(declared);
+    // The book is parsed once and its bytes are handed to the document, not copied.
     content_size = content.size();
     doc.reset(new XmlDoc(std::move(content)));
     content.clear();
     root = doc->root_node();
+    if (!root || root->isEmpty()) {
+        // Not well-formed: read again and mend what the damage allows (the
+        // strict parse consumed the bytes; a sound book never pays for a copy).
+        root = nullptr;
+        doc.reset();
+        if (!read_book(path, refusal)) {
+            if (!refusal.empty())
+                TF_LOG(LOG_ERROR, refusal);
+            return false;
+        }
+        FB2Repair::Report report;
+        std::string repaired = FB2Repair::repair(content, &report);
+        content.clear();
+        if (report.sawRoot) {
+            content_size = repaired.size();
+            doc.reset(new XmlDoc(std::move(repaired)));
+            root = doc->root_node();
+        }
+        if (root && !root->isEmpty()) {
+            damaged = true;
+            TF_LOG(LOG_WARN, "damaged FictionBook file, shown as far as readable: "
+                                 << path << " (" << report.droppedInstructions << " stray instructions, "
+                                 << report.escapedAmpersands << " bare '&', " << report.escapedBrackets
+                                 << " bare '<', " << report.droppedEndTags << " unmatched end tags, "
+                                 << report.closedElements << " elements left open)");
+        }
+    }
     if (!root || root->isEmpty()) {
         TF_LOG(LOG_ERROR, "invalid FictionBook file: " << path);
         return false;
@@ -260,6 +275,49 @@ bool FB2Reader::open(std::string path) {
         }
     }
     filename = path;
+    return true;
+}
+
+bool FB2Reader::read_book(const std::string& path, std::string& refusal) {
+    // Read whole, so no larger than the largest archive member read whole.
+    const File file{String(path)};
+    const long size = file.isDirectory() ? 0 : file.getSize();
+    if (size > static_cast<long>(ZipEntry::kMaxEntrySize)) {
+        std::ostringstream why;
+        why << "file too large: " << path << " (" << size << " bytes, limit " << ZipEntry::kMaxEntrySize << ")";
+        refusal = why.str();
+        return false;
+    }
+    content.clear();
+    file_get_contents(path, content);
+    if (content.empty()) {
+        refusal = "empty file: " + path;
+        return false;
+    }
+    if (is_zip(content) && !unzip(path))
+        return false;
+
+    // The declared encoding is read from the declaration alone. A declaration
+    // that lies is common: UTF-8 text declared as a single-byte encoding, or
+    // single-byte text (nearly always windows-1251) declared as UTF-8 or not
+    // at all. Valid UTF-8 beyond ASCII is no accident, so it wins.
+    const std::string declared = declared_encoding(content);
+    const std::string lower = str2lower(declared);
+    const bool declaredUtf8 = declared.empty() || lower == "utf-8" || lower == "utf8";
+    const bool wide = lower.compare(0, 6, "utf-16") == 0 || lower.compare(0, 6, "utf-32") == 0 ||
+                      lower.compare(0, 3, "ucs") == 0;
+    if (!declaredUtf8 && !wide && FB2Repair::hasNonAscii(content) && FB2Repair::isUtf8(content)) {
+        TF_LOG(LOG_WARN, "declared " << declared << " but the text is UTF-8: " << path);
+        redeclare_encoding(content, "UTF-8");
+        damaged = true;
+    } else if (!declaredUtf8) {
+        to_utf8(declared);
+    } else if (FB2Repair::mostlyNotUtf8(content)) {
+        TF_LOG(LOG_WARN, "declared " << (declared.empty() ? std::string("no encoding") : declared)
+                                     << " but the text is no UTF-8; read as windows-1251: " << path);
+        to_utf8("windows-1251");
+        damaged = true;
+    }
     return true;
 }
 
@@ -324,6 +382,35 @@ std::unique_ptr<XmlNodeRef> FB2Reader::child(XmlNodeRef* parent, const std::stri
     return ref;
 }
 
+namespace {
+
+// Whether any text below `top` is more than white space (no recursion: the
+// tree may be deep).
+bool has_text(const Node* top) {
+    const Node* n = top->first_node();
+    while (n && n != top) {
+        if (n->type() == rapidxml::node_data || n->type() == rapidxml::node_cdata) {
+            for (size_t i = 0; i < n->value_size(); ++i) {
+                const char c = n->value()[i];
+                if (c != ' ' && c != '\t' && c != '\n' && c != '\r')
+                    return true;
+            }
+        }
+        if (n->first_node()) {
+            n = n->first_node();
+            continue;
+        }
+        while (n != top && !n->next_sibling())
+            n = n->parent();
+        if (n == top)
+            break;
+        n = n->next_sibling();
+    }
+    return false;
+}
+
+} // namespace
+
 bool FB2Reader::parse() {
     body.reset();
     description.reset();
@@ -352,6 +439,10 @@ bool FB2Reader::parse() {
     }
     if (!first) {
         TF_LOG(LOG_ERROR, "no body element found");
+        return false;
+    }
+    if (damaged && !has_text(main ? main : first)) {
+        TF_LOG(LOG_ERROR, "damaged FictionBook file with no readable text: " << filename);
         return false;
     }
     body.reset(new XmlNodeRef(doc.get()));

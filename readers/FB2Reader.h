@@ -60,10 +60,18 @@ public:
     // The file's bytes were read (they live on in the parsed document).
     bool isOpen() override { return content_size > 0; }
 
+    // The file was not well-formed (or its declared encoding lied) and was
+    // mended: what is shown is as much as could be read.
+    bool is_damaged() const override { return damaged; }
+
     // The style sheet the body page carries in its head.
     static const char* page_style();
 
 private:
+    // Reads the book's bytes into `content` (the only ".fb2" member of a zip
+    // archive) as UTF-8, whatever the declaration says. False when there is
+    // no book to read: `refusal` then says why, unless a log line did.
+    bool read_book(const std::string& path, std::string& refusal);
     // Replaces `content` by the only ".fb2" member when it holds a zip archive.
     bool unzip(const std::string& path);
     // Re-encodes `content` from the declared encoding to UTF-8 (the XML document's own
@@ -104,6 +112,7 @@ private:
     const std::string entry_name;
     std::string content;
     size_t content_size = 0;
+    bool damaged = false;
     // Prefix of the first "xmlns:" declaration of the root (normally the XLink one).
     std::string ns_prefix;
     // Prefix of the root element itself ("fb" for <fb:FictionBook>), "" when plain.

@@ -109,6 +109,7 @@ bool BookWidget::bookContents(Contents& out, bool anyReader) const {
     out.toc = m_reader->toc();
     out.depths = m_reader->toc_depths();
     out.spine = m_reader->spine();
+    out.damaged = m_reader->is_damaged();
     return true;
 }
 

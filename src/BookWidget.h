@@ -89,6 +89,8 @@ public:
         pair_list_t toc;
         std::vector<unsigned> depths;
         pair_list_t spine;
+        // Opened from a mended copy of a damaged file.
+        bool damaged = false;
     };
     std::string bookFilename(bool anyReader = false) const;
     std::string bookTitle() const;

@@ -1,6 +1,7 @@
 #include "src/CssGuard.h"
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "utility/log.h"
@@ -222,7 +223,53 @@ private:
     int declarationsInBlock = 0;
 };
 
+// Removes comments as the engine does: it looks for the first "/*" of the
+// text left so far (strings are not special), then for "*/" after it, and
+// erases both with what lies between; erasing can bring a "/" and a "*"
+// together into a new opening. The text before the current position holds no
+// "/*", so only the last byte written can start one. Returns where a comment
+// was left open (the "*" of its opening, in `in`), or npos; `out` receives
+// the text without comments and without the open one.
+size_t stripComments(const char* in, size_t n, std::string* out) {
+    std::string& o = *out;
+    o.clear();
+    o.reserve(n);
+    for (size_t i = 0; i < n; ++i) {
+        if (in[i] == '*' && !o.empty() && o.back() == '/') {
+            o.pop_back();
+            size_t k = i + 1;
+            while (k + 1 < n && !(in[k] == '*' && in[k + 1] == '/'))
+                ++k;
+            if (k + 1 >= n)
+                return i;
+            i = k + 1;
+            continue;
+        }
+        o.push_back(in[i]);
+    }
+    return std::string::npos;
+}
+
+size_t cString(const char* css, size_t size) {
+    const void* nul = std::memchr(css, '\0', size);
+    return nul ? static_cast<size_t>(static_cast<const char*>(nul) - css) : size;
+}
+
 } // namespace
+
+std::string CssGuard::settle(const char* css, size_t size) {
+    std::string out;
+    stripComments(css, cString(css, size), &out);
+    return out;
+}
+
+bool CssGuard::needsSettling(const char* css, size_t size) {
+    const size_t n = cString(css, size);
+    if (n < size)
+        return true;
+    std::string scratch;
+    return stripComments(css, n, &scratch) != std::string::npos;
+}
 
 CssGuard::Measure CssGuard::measure(const char* css, size_t size) {
     return Scan(css, size).run(false);
@@ -232,7 +279,8 @@ CssGuard::Measure CssGuard::measureDeclarations(const char* css, size_t size) {
     return Scan(css, size).run(true);
 }
 
-bool CssGuard::admit(const std::string& css) {
+bool CssGuard::admit(std::string& css) {
+    css = settle(css);
     const Measure m = measure(css);
     if (!m.sound()) {
         TF_LOG(LOG_WARN, "style sheet refused (" << m.bytes << " bytes, blocks " << m.blockDepth << " deep, brackets "

@@ -48,15 +48,27 @@ public:
         long long cost() const { return selectors * kSelectorWeight + declarationBytes; }
     };
 
+    // The sheet as the engine is to read it: up to its first NUL byte (the
+    // engine takes a C string), with its comments removed the way the engine
+    // removes them. The engine's own removal never ends when it meets an
+    // unclosed comment at the sheet's second character (counting after the
+    // comments before it are gone); here an unclosed comment runs to the end.
+    // A settled sheet holds no "/*", so the engine's removal has nothing to do.
+    static std::string settle(const char* css, size_t size);
+    static std::string settle(const std::string& css) { return settle(css.data(), css.size()); }
+    // Whether settle() would change more than comments the engine ends: a NUL
+    // byte, or a comment left open.
+    static bool needsSettling(const char* css, size_t size);
+
     static Measure measure(const char* css, size_t size);
     static Measure measure(const std::string& css) { return measure(css.data(), css.size()); }
     // A style attribute: declarations only.
     static Measure measureDeclarations(const char* css, size_t size);
 
     // Whether the engine may have this sheet for the page being built on this
-    // thread; an admitted sheet takes its share of the page's budget. Refusals
-    // are logged.
-    static bool admit(const std::string& css);
+    // thread; an admitted sheet is settled in place and takes its share of
+    // the page's budget. Refusals are logged.
+    static bool admit(std::string& css);
 
     // While a page of `elements` elements is built on this thread, the sheets
     // it links share one budget, of which its own sheets took `used` already.

@@ -281,14 +281,15 @@ private:
     // Text the scan takes for raw text: in the copy no '<' is left in it, so
     // nothing in it can become a tag should the parser read it otherwise
     // (where a tag was dropped or a misnesting misled the scan).
-    void copyRaw(size_t a, size_t b) {
+    void copyRaw(size_t a, size_t b) { copyRaw(s, a, b); }
+    void copyRaw(const char* from, size_t a, size_t b) {
         if (!m_out)
             return;
         for (size_t k = a; k < b; ++k) {
-            if (s[k] == '<')
+            if (from[k] == '<')
                 m_out->append("&lt;");
             else
-                m_out->push_back(s[k]);
+                m_out->push_back(from[k]);
         }
     }
 
@@ -328,8 +329,17 @@ private:
 
     // A style sheet inside the page, [a, b): measured; in the copy kept only
     // while the sheets fit the budget of the largest page a copy can be.
-    bool styleSheet(size_t a, size_t b) {
-        const CssGuard::Measure css = CssGuard::measure(s + a, b - a);
+    // A sheet the engine would read differently from the measure (a comment
+    // left open) is not sound as it stands; the copy settles it (rawText).
+    bool styleSheet(size_t a, size_t b, bool settles = true) {
+        const bool unsettled = CssGuard::needsSettling(s + a, b - a);
+        const CssGuard::Measure css = unsettled ? CssGuard::measure(CssGuard::settle(s + a, b - a))
+                                                : CssGuard::measure(s + a, b - a);
+        if (unsettled && (!m_out || !settles)) {
+            m_measure.stylesSound = false;
+            note();
+            return false;
+        }
         if (!m_out) {
             if (css.sound())
                 m_measure.styleCost += css.cost();
@@ -567,8 +577,15 @@ private:
     // parser would read it as markup.
     size_t rawText(size_t i, bool keep) {
         const size_t end = rawEnd(i, m_rawEnd);
-        if (keep && m_rawEnd == "style")
+        if (keep && m_rawEnd == "style") {
             keep = styleSheet(i, end);
+            if (keep && m_out && CssGuard::needsSettling(s + i, end - i)) {
+                const std::string settled = CssGuard::settle(s + i, end - i);
+                copyRaw(settled.c_str(), 0, settled.size());
+                m_rawEnd.clear();
+                return end;
+            }
+        }
         if (keep)
             copyRaw(i, end);
         m_rawEnd.clear();
@@ -824,7 +841,7 @@ private:
         push(name, true, false, ns,
              !foreignElement && kFormatting.count(name) ? std::hash<std::string>()(std::string(s + t.begin, t.end - t.begin)) : 0,
              t.encoding);
-        if (foreignElement && name == "style" && !styleSheet(t.end, rawEnd(t.end, name))) {
+        if (foreignElement && name == "style" && !styleSheet(t.end, rawEnd(t.end, name), false)) {
             // An SVG style element's text is a sheet too; the copy drops all of it.
             m_rawEnd = name;
             m_rawDropped = true;

@@ -20,7 +20,8 @@ namespace tf {
 // tags (their content stays), elements the parser would close implicitly get
 // explicit end tags, "<x/>" becomes an empty element, stray end tags and
 // repeated html/head/body tags go, over-long attribute lists are cut, style
-// sheets and attributes CssGuard refuses go, and a page beyond kMaxNodes or
+// sheets and attributes CssGuard refuses go, a style sheet that leaves a
+// comment open is settled (CssGuard::settle), and a page beyond kMaxNodes or
 // kMaxBytes ends there (its open elements closed).
 class HtmlGuard {
 public:

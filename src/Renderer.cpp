@@ -68,8 +68,9 @@ std::string Renderer::default_style_sheet() {
     std::string css;
     file_get_contents("./master.css", css);
     if (css.empty())
-        css = kMasterCss;
-    return css;
+        return kMasterCss;
+    // A sheet from disk is read by the engine's parser like a book's.
+    return CssGuard::settle(css);
 }
 
 std::shared_ptr<litehtml::element> Renderer::create_element(const litehtml::tchar_t* tag_name,

@@ -126,10 +126,11 @@ TEST(Fb2Limits, MultiByteTextConvertsWholeAcrossAnyLength) {
 
 TEST(Fb2Limits, TextMostlyInvalidInItsDeclaredEncodingOpensInBoundedTime) {
     // UTF-7 reads every byte above 127 as an error; the conversion restarts
-    // after each one and must not cost the rest of the book every time.
+    // after each one and must not cost the rest of the book every time. The
+    // bytes are no UTF-8 either (UTF-8 text would win over the declaration).
     std::string body;
     for (int i = 0; i < 700000; ++i)
-        body += "\xC3\xA9 ";
+        body += "\xE9\xE9 ";
     TempDir tmp;
     const std::string path = tmp.path + "/book.fb2";
     write_bytes(path, "<?xml version=\"1.0\" encoding=\"UTF-7\"?>\n" + std::string(kHead) + "<body><p>" + body +

@@ -300,7 +300,8 @@ TEST(FB2Reader, RefusedFiles) {
         {"missing", "", "open(): empty file: ", ""},
         {"empty", "", "open(): empty file: ", ""},
         {"not-xml", "just some text", "open(): invalid FictionBook file: ", ""},
-        {"truncated", good.substr(0, good.size() / 2), "open(): invalid FictionBook file: ", ""},
+        // A cut book opens as far as it is readable (FB2Damaged); cut before its body it has nothing to show.
+        {"cut-before-the-body", good.substr(0, good.find(" <body")), "", "parse(): no body element found"},
         {"html", "<?xml version=\"1.0\"?><html><body/></html>", "open(): invalid FictionBook file: ", ""},
         {"no-body", book(kDescription, ""), "", "parse(): no body element found"},
         {"binary-body", "<?xml version=\"1.0\"?><FictionBook><binary id=\"body\"/></FictionBook>", "",
@@ -330,6 +331,25 @@ TEST(FB2Reader, RefusedFiles) {
         EXPECT_FALSE(reader.parse());
         testing::internal::GetCapturedStderr();
     }
+}
+
+TEST(FB2Reader, HalfABookOpensAsFarAsItGoes) {
+    TempDir tmp;
+    const std::string good = book();
+    const std::string path = tmp.path + "/half.fb2";
+    write_bytes(path, good.substr(0, good.find("<poem>")));
+    tf::FB2Reader reader;
+    testing::internal::CaptureStderr();
+    const bool ok = reader.open(path) && reader.parse();
+    const std::string log = testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(ok) << log;
+    EXPECT_TRUE(reader.is_damaged());
+    EXPECT_NE(log.find("WARN : "), std::string::npos) << log;
+    EXPECT_EQ(reader.get_title(), "Tom & Jerry");
+    const std::string page = body_page(reader);
+    EXPECT_NE(page.find("Chapter 1"), std::string::npos) << page;
+    EXPECT_NE(page.find("<emphasis>Bold</emphasis> <strong>words</strong>"), std::string::npos) << page;
+    EXPECT_EQ(page.find("Line one"), std::string::npos) << page;
 }
 
 TEST(FB2Reader, DocumentWithoutDeclarationOpens) {

@@ -15,6 +15,7 @@
 #include <QToolBar>
 #include <QUrl>
 
+#include <algorithm>
 #include <thread>
 
 #include "AboutDialog.h"
@@ -97,6 +98,7 @@ private slots:
     void progressShowsAndHidesTheBar();
     void placeholderCoverIsA95x120PngWithAlpha();
     void aBookThatCannotOpenSaysSoAndIsNotRecorded();
+    void aDamagedFictionBookOpensWithANote();
     void aBookWithHashAndQueryInItsNameOpens();
     void droppedFileOpens();
     void pageKeysScrollWithinTheChapter();
@@ -768,6 +770,21 @@ void MainFrameTest::aBookThatCannotOpenSaysSoAndIsNotRecorded() {
     QVERIFY(waitFor([&] { return s.settled() && s.frame->statusText().contains("no such book.epub"); }));
     QVERIFY(s.view()->isHomePageShown());
     QCOMPARE(s.frame->getContentsTree()->count(), 0);
+}
+
+void MainFrameTest::aDamagedFictionBookOpensWithANote() {
+    Session s;
+    const QString copy = QString::fromStdString(s.dir.path + "/stray.fb2");
+    QVERIFY(QFile::copy(QString(ORINEL_FIXTURES_DIR) + "/fb2/stray-instruction.fb2", copy));
+    QVERIFY(s.open(copy.toStdString()));
+    QCOMPARE(s.frame->statusText(), QString("Chronicle (damaged file: shown as far as readable)"));
+    QVERIFY(s.view()->paintedText(QRect(0, 0, 2000, 4000)).find("Chronicle") != std::string::npos);
+    const std::vector<std::string> lines = panelLines(*s.frame);
+    QVERIFY(std::find(lines.begin(), lines.end(), "Rulers") != lines.end());
+
+    // A sound book after it has no note.
+    QVERIFY(s.open(book(kFb2)));
+    QVERIFY(!s.frame->statusText().contains("damaged"));
 }
 
 void MainFrameTest::aBookWithHashAndQueryInItsNameOpens() {

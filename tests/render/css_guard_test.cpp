@@ -21,7 +21,7 @@ using tf::HtmlGuard;
 
 namespace {
 
-bool admitted(const std::string& css) {
+bool admitted(std::string css) {
     testing::internal::CaptureStderr();
     const bool ok = CssGuard::admit(css);
     const std::string log = testing::internal::GetCapturedStderr();

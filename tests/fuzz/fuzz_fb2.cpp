@@ -1,0 +1,7 @@
+// libFuzzer target: see FuzzTargets.h.
+#include "FuzzTargets.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    fuzz::runFb2(data, size);
+    return 0;
+}
