@@ -373,29 +373,13 @@ std::string FB2Repair::repair(const std::string& bytes, Report* report) {
     return Repairer(bytes, report ? *report : local).run();
 }
 
-bool FB2Repair::isUtf8(const std::string& bytes) {
-    const auto* p = reinterpret_cast<const utf8proc_uint8_t*>(bytes.data());
-    utf8proc_ssize_t left = static_cast<utf8proc_ssize_t>(bytes.size());
-    while (left > 0) {
-        if (*p < 0x80) {
-            ++p;
-            --left;
-            continue;
-        }
-        utf8proc_int32_t code;
-        const utf8proc_ssize_t used = utf8proc_iterate(p, left, &code);
-        if (used <= 0 || code < 0)
-            return false;
-        p += used;
-        left -= used;
-    }
-    return true;
-}
+namespace {
 
-bool FB2Repair::mostlyNotUtf8(const std::string& bytes) {
+// Multi-byte sequences in `bytes` that are valid UTF-8, and bytes that start none.
+void countUtf8(const std::string& bytes, long& valid, long& invalid) {
     const auto* p = reinterpret_cast<const utf8proc_uint8_t*>(bytes.data());
     utf8proc_ssize_t left = static_cast<utf8proc_ssize_t>(bytes.size());
-    long valid = 0, invalid = 0;
+    valid = invalid = 0;
     while (left > 0) {
         if (*p < 0x80) {
             ++p;
@@ -414,6 +398,19 @@ bool FB2Repair::mostlyNotUtf8(const std::string& bytes) {
         p += used;
         left -= used;
     }
+}
+
+} // namespace
+
+bool FB2Repair::isUtf8(const std::string& bytes) {
+    long valid, invalid;
+    countUtf8(bytes, valid, invalid);
+    return invalid == 0;
+}
+
+bool FB2Repair::mostlyNotUtf8(const std::string& bytes) {
+    long valid, invalid;
+    countUtf8(bytes, valid, invalid);
     return invalid > valid;
 }
 

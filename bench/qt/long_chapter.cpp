@@ -21,47 +21,12 @@
 
 #include "HtmlWindow.h"
 #include "MainFrame.h"
+#include "PaintWatch.h"
 #include "bench/bench_util.h"
 #include "tests/support/TempDir.h"
 
 namespace {
 
-// Notes when the watched widget has finished a paint begun while `ready` held.
-class PaintWatch : public QObject {
-public:
-    PaintWatch(QWidget* widget, std::function<bool()> ready) : m_ready(std::move(ready)) {
-        widget->installEventFilter(this);
-    }
-    bool painted = false;
-    bench::Clock::time_point paintedAt;
-
-protected:
-    bool eventFilter(QObject* object, QEvent* event) override {
-        if (m_inside || event->type() != QEvent::Paint || painted || !m_ready())
-            return false;
-        m_inside = true;
-        QCoreApplication::sendEvent(object, event);
-        m_inside = false;
-        paintedAt = bench::Clock::now();
-        painted = true;
-        return true;
-    }
-
-private:
-    std::function<bool()> m_ready;
-    bool m_inside = false;
-};
-
-bool spin(const std::function<bool()>& done) {
-    QElapsedTimer limit;
-    limit.start();
-    while (!done()) {
-        if (limit.elapsed() > 120000)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
-    }
-    return true;
-}
 
 // VmHWM or VmRSS of this process, in MB.
 double memoryMb(const char* field) {
@@ -78,13 +43,13 @@ double memoryMb(const char* field) {
 double firstPaint(tf::MainFrame& frame, const std::string& entry) {
     tf::HtmlWindow* view = frame.getView();
     const tf::String address("epub://" + entry);
-    PaintWatch watch(view->viewport(), [view, &address] {
+    bench::PaintWatch watch(view->viewport(), [view, &address] {
         tf::URI shown;
         return view->has_document() && view->current_uri(shown) && shown.m_uri == address;
     });
     const auto start = bench::Clock::now();
     frame.loadURI(address);
-    const bool ok = spin([&watch] { return watch.painted; });
+    const bool ok = bench::PaintWatch::spin([&watch] { return watch.painted; });
     return ok ? bench::ms(watch.paintedAt - start) : -1;
 }
 
@@ -144,12 +109,12 @@ int main(int argc, char** argv) {
     tf::MainFrame frame;
     frame.resize(900, 1000);
     frame.show();
-    if (!spin([&frame] { return frame.isActivated() && frame.getView()->isHomePageShown(); })) {
+    if (!bench::PaintWatch::spin([&frame] { return frame.isActivated() && frame.getView()->isHomePageShown(); }, 120000)) {
         std::fprintf(stderr, "the home page did not appear\n");
         return 1;
     }
     frame.openBook(QString::fromStdString(book));
-    spin([&frame] { return frame.getView()->isBookOpen() && !frame.getView()->isHomePageShown(); });
+    bench::PaintWatch::spin([&frame] { return frame.getView()->isBookOpen() && !frame.getView()->isHomePageShown(); }, 120000);
     frame.waitForLoads();
     QApplication::processEvents();
     if (!frame.getView()->isBookOpen()) {

@@ -26,51 +26,13 @@
 
 #include "HtmlWindow.h"
 #include "MainFrame.h"
+#include "PaintWatch.h"
 #include "bench/bench_util.h"
 #include "src/DataHelper.h"
 #include "tests/support/TempDir.h"
 
 namespace {
 
-// Notes when the watched widget has finished a paint begun while `ready` held.
-class PaintWatch : public QObject {
-public:
-    PaintWatch(QWidget* widget, std::function<bool()> ready) : m_ready(std::move(ready)) {
-        widget->installEventFilter(this);
-    }
-    bool painted = false;
-    bench::Clock::time_point paintedAt;
-
-protected:
-    bool eventFilter(QObject* object, QEvent* event) override {
-        if (m_inside || event->type() != QEvent::Paint || painted || !m_ready())
-            return false;
-        // Let the widget paint now, inside the paint the window system started,
-        // and take the time once it is done.
-        m_inside = true;
-        QCoreApplication::sendEvent(object, event);
-        m_inside = false;
-        paintedAt = bench::Clock::now();
-        painted = true;
-        return true;
-    }
-
-private:
-    std::function<bool()> m_ready;
-    bool m_inside = false;
-};
-
-// Runs the event loop until `done`; false after 60 s.
-bool spin(const std::function<bool()>& done) {
-    QElapsedTimer limit;
-    limit.start();
-    while (!done()) {
-        if (limit.elapsed() > 60000)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    }
-    return true;
-}
 
 std::string absolute(const std::string& path) {
     return QFileInfo(QString::fromStdString(path)).absoluteFilePath().toStdString();
@@ -80,10 +42,10 @@ std::string absolute(const std::string& path) {
 double startWindow() {
     const auto start = bench::Clock::now();
     tf::MainFrame frame;
-    PaintWatch watch(frame.getView()->viewport(),
+    bench::PaintWatch watch(frame.getView()->viewport(),
                      [&frame] { return frame.isActivated() && frame.getView()->isHomePageShown(); });
     frame.show();
-    const bool ok = spin([&watch] { return watch.painted; });
+    const bool ok = bench::PaintWatch::spin([&watch] { return watch.painted; });
     frame.hide();
     return ok ? bench::ms(watch.paintedAt - start) : -1;
 }
@@ -95,9 +57,9 @@ double startEmptyWindow() {
     auto* label = new QLabel("Orinel Reader", &window);
     window.setCentralWidget(label);
     window.resize(800, 650);
-    PaintWatch watch(label, [] { return true; });
+    bench::PaintWatch watch(label, [] { return true; });
     window.show();
-    const bool ok = spin([&watch] { return watch.painted; });
+    const bool ok = bench::PaintWatch::spin([&watch] { return watch.painted; });
     window.hide();
     return ok ? bench::ms(watch.paintedAt - start) : -1;
 }
@@ -106,16 +68,16 @@ double startEmptyWindow() {
 double openInWindow(const std::string& book) {
     tf::MainFrame frame;
     frame.show();
-    if (!spin([&frame] { return frame.isActivated() && frame.getView()->isHomePageShown(); }))
+    if (!bench::PaintWatch::spin([&frame] { return frame.isActivated() && frame.getView()->isHomePageShown(); }))
         return -1;
     tf::HtmlWindow* view = frame.getView();
     const tf::String path(book);
-    PaintWatch watch(view->viewport(), [view, &path] {
+    bench::PaintWatch watch(view->viewport(), [view, &path] {
         return !view->isHomePageShown() && view->has_document() && view->current_address() == path;
     });
     const auto start = bench::Clock::now();
     frame.openBook(QString::fromStdString(book));
-    const bool ok = spin([&watch] { return watch.painted; });
+    const bool ok = bench::PaintWatch::spin([&watch] { return watch.painted; });
     const double elapsed = bench::ms(watch.paintedAt - start);
     frame.waitForLoads();
     QCoreApplication::processEvents(); // the library records the book after the paint
@@ -127,7 +89,7 @@ double openInView(const std::string& book) {
     tf::HtmlWindow view;
     view.resize(780, 560);
     view.show();
-    spin([&view] { return view.isVisible(); });
+    bench::PaintWatch::spin([&view] { return view.isVisible(); });
     QCoreApplication::processEvents();
     const auto start = bench::Clock::now();
     view.load_uri(tf::String(book));

@@ -102,18 +102,11 @@ private slots:
         const std::string path = dir.path + "/long.xhtml";
         writeFile(path, longPage(1500));
         for (bool superseded : {false, true}) {
-            tf::HtmlWindow view;
-            view.resize(500, 400);
-            view.show();
+            HeldView held(superseded);
+            tf::HtmlWindow& view = held.view;
             QVERIFY(QTest::qWaitForWindowExposed(&view));
-            std::atomic<int> between{0};
-            std::atomic<bool> release{false};
-            view.setLoadSuperseded([&] {
-                ++between;
-                while (!release)
-                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-                return superseded;
-            });
+            std::atomic<int>& between = held.between;
+            std::atomic<bool>& release = held.release;
             std::thread loader([&] { view.load_uri(tf::String(path)); });
             QTRY_VERIFY_WITH_TIMEOUT(between.load() == 1, 20000);
             QTRY_VERIFY(view.maxScrollPosition() > 0);
@@ -159,18 +152,11 @@ private slots:
             int steps;
         } cases[] = {{"p1400", 0}, {"p40", 1}};
         for (const auto& c : cases) {
-            tf::HtmlWindow view;
-            view.resize(500, 400);
-            view.show();
+            HeldView held(false);
+            tf::HtmlWindow& view = held.view;
             QVERIFY(QTest::qWaitForWindowExposed(&view));
-            std::atomic<int> between{0};
-            std::atomic<bool> release{false};
-            view.setLoadSuperseded([&] {
-                ++between;
-                while (!release)
-                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-                return false;
-            });
+            std::atomic<int>& between = held.between;
+            std::atomic<bool>& release = held.release;
             std::thread loader([&] { view.load_uri(tf::String(path + "#" + c.fragment)); });
             int firstTop = -1;
             if (c.steps == 1) {
@@ -191,6 +177,24 @@ private slots:
     }
 
 private:
+    // A view on screen whose loads stop between a long page's first screen and
+    // the whole page until released; `between` counts the stops.
+    struct HeldView {
+        tf::HtmlWindow view;
+        std::atomic<int> between{0};
+        std::atomic<bool> release{false};
+        explicit HeldView(bool superseded) {
+            view.resize(500, 400);
+            view.show();
+            view.setLoadSuperseded([this, superseded] {
+                ++between;
+                while (!release)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                return superseded;
+            });
+        }
+    };
+
     static std::string longPage(int paragraphs) {
         std::string html = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
                            "<html xmlns=\"http://www.w3.org/1999/xhtml\"><head><title>Long</title></head><body>\n";
