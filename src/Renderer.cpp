@@ -280,7 +280,8 @@ void Renderer::load_string(const std::string& html, const String& root) {
         // markup, fills lines: MathML or SVG may be most of a page's bytes.
         const double shown = static_cast<double>(std::max<size_t>(1, PagePrefix::textSize(html, prefixEnd)));
         const double whole = static_cast<double>(PagePrefix::textSize(html, html.size()));
-        const int estimate = std::max(prefix->height(), static_cast<int>(prefix->height() * whole / shown));
+        const double scaled = std::min(prefix->height() * whole / shown, 1e8); // a page of text, not of tags
+        const int estimate = std::max(prefix->height(), static_cast<int>(scaled));
         TF_LOG(LOG_INFO, "first screen from " << prefixEnd << " of " << html.size() << " bytes");
         const std::string fragment = t_load.pendingUri ? t_load.pendingUri->m_hash.str() : std::string();
         publish(prefix, root, prefix->width(), estimate, true);
@@ -291,6 +292,7 @@ void Renderer::load_string(const std::string& html, const String& root) {
                 move2id(y);
         }
         if (load_superseded()) {
+            on_progress(80);
             t_load.building = false;
             return;
         }
