@@ -375,8 +375,9 @@ std::string FB2Repair::repair(const std::string& bytes, Report* report) {
 
 namespace {
 
-// Multi-byte sequences in `bytes` that are valid UTF-8, and bytes that start none.
-void countUtf8(const std::string& bytes, long& valid, long& invalid) {
+// Multi-byte sequences in `bytes` that are valid UTF-8, and bytes that start
+// none; with `firstInvalid`, the count ends at the first of those.
+void countUtf8(const std::string& bytes, long& valid, long& invalid, bool firstInvalid) {
     const auto* p = reinterpret_cast<const utf8proc_uint8_t*>(bytes.data());
     utf8proc_ssize_t left = static_cast<utf8proc_ssize_t>(bytes.size());
     valid = invalid = 0;
@@ -390,6 +391,8 @@ void countUtf8(const std::string& bytes, long& valid, long& invalid) {
         const utf8proc_ssize_t used = utf8proc_iterate(p, left, &code);
         if (used <= 0 || code < 0) {
             ++invalid;
+            if (firstInvalid)
+                return;
             ++p;
             --left;
             continue;
@@ -404,13 +407,13 @@ void countUtf8(const std::string& bytes, long& valid, long& invalid) {
 
 bool FB2Repair::isUtf8(const std::string& bytes) {
     long valid, invalid;
-    countUtf8(bytes, valid, invalid);
+    countUtf8(bytes, valid, invalid, true);
     return invalid == 0;
 }
 
 bool FB2Repair::mostlyNotUtf8(const std::string& bytes) {
     long valid, invalid;
-    countUtf8(bytes, valid, invalid);
+    countUtf8(bytes, valid, invalid, false);
     return invalid > valid;
 }
 

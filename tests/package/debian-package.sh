@@ -35,9 +35,9 @@ field() { dpkg-deb -f "$deb" "$1"; }
 # Every library a program needs belongs to a package in Depends.
 depends=$(field Depends)
 names=$(sed 's/ ([^)]*)//g; s/ *[,|] */\n/g' <<<"$depends")
-dpkg-deb -x "$deb" "$work/root"
+dpkg-deb -x "$deb" "$work/unpacked"
 # The programs' folder as the package lays it out.
-bindir=$(dirname "$(find "$work/root" -type f -name orinel-reader | head -n 1)")
+bindir=$(dirname "$(find "$work/unpacked" -type f -name orinel-reader | head -n 1)")
 for program in "$bindir"/*; do
   for library in $(readelf -d "$program" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'); do
     path=$(ldconfig -p | awk -v lib="$library" '$1 == lib && !found { print $NF; found = 1 }')
@@ -75,7 +75,7 @@ done
 
 # The packaged (stripped) programs run.
 QT_QPA_PLATFORM=offscreen "$bindir/orinel-reader" --version >/dev/null 2>&1 || fail "the packaged reader does not start"
-"$work/root/usr/bin/orinel-render" --help >/dev/null 2>&1 || fail "the packaged orinel-render does not start"
+"$bindir/orinel-render" --help >/dev/null 2>&1 || fail "the packaged orinel-render does not start"
 
 # apt would install it with what it depends on (a dry run: nothing changes).
 if command -v apt-get >/dev/null; then

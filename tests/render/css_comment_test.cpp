@@ -87,6 +87,20 @@ TEST(CssSettle, InlineStyleWithAnOpenCommentIsSettledByThePageGuard) {
 }
 
 TEST(CssSettle, PagesWithOpenCommentsLayOutInTime) {
+    // A book chapter that links `sheet` shows its one word `text`, and the sheet was read.
+    auto showLinked = [](const std::string& sheet, const std::string& text) {
+        test::TestView view;
+        test::FakeBook book;
+        book.entries["OEBPS/ch.xhtml"] = "<html><head><link rel=\"stylesheet\" href=\"s.css\"/></head><body><p>" +
+                                         text + "</p></body></html>";
+        book.entries["OEBPS/s.css"] = sheet;
+        book.spine = {"OEBPS/ch.xhtml"};
+        view.books["epub"] = book;
+        ASSERT_TRUE(view.load_uri(tf::String("/books/b.epub")));
+        view.load_uri(tf::String("epub://OEBPS/ch.xhtml"));
+        EXPECT_EQ(view.paintedText(), text);
+        EXPECT_NE(std::find(view.journal.begin(), view.journal.end(), "get:OEBPS/s.css"), view.journal.end());
+    };
     for (const auto& sheet : kOpenSheets) {
         SCOPED_TRACE(sheet.first);
         withinSeconds(20, std::string("inline sheet: ") + sheet.first, [&] {
@@ -95,31 +109,8 @@ TEST(CssSettle, PagesWithOpenCommentsLayOutInTime) {
                              "./");
             EXPECT_EQ(view.paintedText(), "inline");
         });
-        withinSeconds(20, std::string("linked sheet: ") + sheet.first, [&] {
-            test::TestView view;
-            test::FakeBook book;
-            book.entries["OEBPS/ch.xhtml"] =
-                "<html><head><link rel=\"stylesheet\" href=\"s.css\"/></head><body><p>linked</p></body></html>";
-            book.entries["OEBPS/s.css"] = sheet.second;
-            book.spine = {"OEBPS/ch.xhtml"};
-            view.books["epub"] = book;
-            ASSERT_TRUE(view.load_uri(tf::String("/books/b.epub")));
-            view.load_uri(tf::String("epub://OEBPS/ch.xhtml"));
-            EXPECT_EQ(view.paintedText(), "linked");
-            EXPECT_NE(std::find(view.journal.begin(), view.journal.end(), "get:OEBPS/s.css"), view.journal.end());
-        });
+        withinSeconds(20, std::string("linked sheet: ") + sheet.first, [&] { showLinked(sheet.second, "linked"); });
     }
-    withinSeconds(20, "linked sheet with a NUL before an open comment", [] {
-        test::TestView view;
-        test::FakeBook book;
-        book.entries["OEBPS/ch.xhtml"] =
-            "<html><head><link rel=\"stylesheet\" href=\"s.css\"/></head><body><p>nul</p></body></html>";
-        book.entries["OEBPS/s.css"] = std::string("p { color: red }\0\n/* open", 25);
-        book.spine = {"OEBPS/ch.xhtml"};
-        view.books["epub"] = book;
-        ASSERT_TRUE(view.load_uri(tf::String("/books/b.epub")));
-        view.load_uri(tf::String("epub://OEBPS/ch.xhtml"));
-        EXPECT_EQ(view.paintedText(), "nul");
-        EXPECT_NE(std::find(view.journal.begin(), view.journal.end(), "get:OEBPS/s.css"), view.journal.end());
-    });
+    withinSeconds(20, "linked sheet with a NUL before an open comment",
+                  [&] { showLinked(std::string("p { color: red }\0\n/* open", 25), "nul"); });
 }
