@@ -19,6 +19,7 @@
 #include "EmbeddedFonts.h"
 #include "FontHandle.h"
 #include "ImageCache.h"
+#include "src/CssGuard.h"
 #include "utility/File.h"
 #include "utility/Image.h"
 #include "utility/log.h"
@@ -731,7 +732,8 @@ void HtmlWindow::link(const std::shared_ptr<litehtml::document>& doc, const lite
         TF_LOG(LOG_ERROR, "CSS file not found: " << path.str());
         return;
     }
-    doc->add_stylesheet(css.c_str(), folder.str().c_str(), el->get_attr("media"));
+    const char* media = el->get_attr("media");
+    doc->add_stylesheet(css.c_str(), folder.str().c_str(), media ? CssGuard::settleMediaList(media).c_str() : nullptr);
 }
 
 String HtmlWindow::uri_content(const String& address, std::string& out) {

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <vector>
 
+#include <litehtml.h>
+
 #include "utility/log.h"
 
 namespace tf {
@@ -255,11 +257,86 @@ size_t cString(const char* css, size_t size) {
     return nul ? static_cast<size_t>(static_cast<const char*>(nul) - css) : size;
 }
 
+
+// What a malformed query means: a medium that never applies.
+const char kNoMedium[] = "not all";
+
+bool startsWith(const std::string& s, size_t at, const char* word) {
+    return s.compare(at, std::strlen(word), word) == 0;
+}
+
+// Finds the media queries of @media and @import rules where the engine finds
+// them, and rewrites those its parser would throw on (unless `dryRun`).
+// Also drops an "@import" that ends the sheet, where the engine would read
+// before the start of an empty string. Returns how many it changed.
+int settleMedia(std::string& css, bool dryRun) {
+    int changed = 0;
+    size_t from = 0;
+    while ((from = css.find('@', from)) != std::string::npos) {
+        const size_t at = from;
+        if (startsWith(css, at, "@media")) {
+            const size_t brace = css.find_first_of("{;", at);
+            if (brace == std::string::npos)
+                break;
+            if (css[brace] == '{') {
+                std::string media = css.substr(at + 6, brace - at - 6);
+                litehtml::trim(media);
+                if (!CssGuard::mediaParses(media)) {
+                    ++changed;
+                    if (!dryRun) {
+                        const std::string settled = std::string(" ") + kNoMedium + " ";
+                        css.replace(at + 6, brace - at - 6, settled);
+                        from = at + 6 + settled.size() + 1;
+                        continue;
+                    }
+                }
+            }
+            from = brace + 1; // into the block: its rules are parsed as a sheet of their own
+        } else if (startsWith(css, at, "@import")) {
+            size_t end = css.find_first_of("{;", at);
+            if (end != std::string::npos && css[end] == '{')
+                end = litehtml::find_close_bracket(css, end, '{', '}');
+            const size_t length = end == std::string::npos ? css.size() - at : end - at + 1;
+            std::string rest = css.substr(at + 7, length - 7);
+            std::string replacement;
+            bool change = rest.empty();
+            if (!change) {
+                if (rest.back() == ';')
+                    rest.pop_back();
+                litehtml::trim(rest);
+                litehtml::string_vector tokens;
+                litehtml::split_string(rest, tokens, " ", "", "(\"");
+                std::string media;
+                for (size_t i = 1; i < tokens.size(); ++i)
+                    media += (i > 1 ? " " : "") + tokens[i];
+                if (!media.empty() && !CssGuard::mediaParses(media)) {
+                    change = true;
+                    replacement = "@import " + tokens[0] + " " + kNoMedium + ";";
+                }
+            }
+            if (change) {
+                ++changed;
+                if (!dryRun) {
+                    css.replace(at, length, replacement);
+                    from = at + replacement.size();
+                    continue;
+                }
+            }
+            from = at + length;
+        } else {
+            from = at + 1;
+        }
+    }
+    return changed;
+}
+
 } // namespace
 
 std::string CssGuard::settle(const char* css, size_t size) {
     std::string out;
     stripComments(css, cString(css, size), &out);
+    if (const int changed = settleMedia(out, false))
+        TF_LOG(LOG_WARN, "style sheet: " << changed << " malformed media queries apply nowhere");
     return out;
 }
 
@@ -268,7 +345,24 @@ bool CssGuard::needsSettling(const char* css, size_t size) {
     if (n < size)
         return true;
     std::string scratch;
-    return stripComments(css, n, &scratch) != std::string::npos;
+    return stripComments(css, n, &scratch) != std::string::npos || settleMedia(scratch, true) > 0;
+}
+
+bool CssGuard::mediaParses(const std::string& media) {
+    // The parser itself is the test: what it builds does not outlive the call.
+    try {
+        litehtml::media_query_list::create_from_string(media, litehtml::document::ptr());
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+std::string CssGuard::settleMediaList(const std::string& media) {
+    if (mediaParses(media))
+        return media;
+    TF_LOG(LOG_WARN, "malformed media query applies nowhere: \"" << media.substr(0, 80) << '"');
+    return kNoMedium;
 }
 
 CssGuard::Measure CssGuard::measure(const char* css, size_t size) {

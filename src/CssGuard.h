@@ -56,9 +56,17 @@ public:
     // A settled sheet holds no "/*", so the engine's removal has nothing to do.
     static std::string settle(const char* css, size_t size);
     static std::string settle(const std::string& css) { return settle(css.data(), css.size()); }
+    // Settling also gives a malformed media query of an @media or @import
+    // rule (one the engine's parser would throw on) the meaning "not all".
     // Whether settle() would change more than comments the engine ends: a NUL
-    // byte, or a comment left open.
+    // byte, a comment left open, or a malformed media query.
     static bool needsSettling(const char* css, size_t size);
+    // Whether the engine's media query parser takes `media`: it indexes out
+    // of range on some malformed queries, such as a lone "(" ("screen and ("),
+    // and the exception would end the program from inside a page build.
+    static bool mediaParses(const std::string& media);
+    // A media attribute (<link media>): as it is, or "not all" when malformed.
+    static std::string settleMediaList(const std::string& media);
 
     static Measure measure(const char* css, size_t size);
     static Measure measure(const std::string& css) { return measure(css.data(), css.size()); }

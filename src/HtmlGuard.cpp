@@ -126,9 +126,11 @@ struct Tag {
     size_t slash = 0;  // the '/' of a closing "/>"
     int attributes = 0;
     size_t cut = 0;    // just past the last attribute within kMaxAttributes
-    // Style attributes: the whole attribute (from the space before it) and its value.
+    // Style and media attributes: the whole attribute (from the space before
+    // it) and its value.
     struct Span {
         size_t begin, end, valueBegin, valueEnd;
+        bool media;
     };
     std::vector<Span> styles;
     std::string encoding;  // the value of an "encoding" attribute (MathML annotation-xml)
@@ -170,6 +172,7 @@ bool readTag(const char* s, size_t n, size_t i, Tag& tag) {
         while (i < n && !isWs(s[i]) && s[i] != '/' && s[i] != '>' && s[i] != '=')
             ++i;
         const bool style = i - nameBegin == 5 && startsWithNoCase(s, n, nameBegin, "style");
+        const bool media = i - nameBegin == 5 && startsWithNoCase(s, n, nameBegin, "media");
         const bool encoding = i - nameBegin == 8 && startsWithNoCase(s, n, nameBegin, "encoding");
         size_t valueBegin = i, valueEnd = i;
         while (i < n && isWs(s[i]))
@@ -195,8 +198,8 @@ bool readTag(const char* s, size_t n, size_t i, Tag& tag) {
                 valueEnd = i;
             }
         }
-        if (style)
-            tag.styles.push_back({attrBegin, i, valueBegin, valueEnd});
+        if (style || media)
+            tag.styles.push_back({attrBegin, i, valueBegin, valueEnd, media});
         else if (encoding)
             tag.encoding = lowerName(s + valueBegin, valueEnd - valueBegin);
         if (++tag.attributes <= HtmlGuard::kMaxAttributes)
@@ -302,6 +305,8 @@ private:
             if (span.begin >= stop)
                 break;
             m_out->append(s + from, span.begin - from);
+            if (span.media)
+                m_out->append(" media=\"not all\"");
             from = std::min(span.end, stop);
         }
         if (stop > from)
@@ -309,14 +314,17 @@ private:
         m_out->append(keepSlash ? "/>" : ">");
     }
 
-    // Style attributes the engine would take too long over: the measure
-    // fails, the copy leaves them out (listed in m_droppedStyles).
+    // Style attributes the engine would take too long over, and media
+    // attributes its parser would throw on: the measure fails, the copy
+    // leaves them out (listed in m_droppedStyles); a media attribute becomes
+    // "not all", what a malformed one means.
     void checkStyleAttributes(const Tag& t) {
         m_droppedStyles.clear();
         for (const Tag::Span& span : t.styles) {
             if (span.begin >= t.cut && t.attributes > HtmlGuard::kMaxAttributes)
                 break;
-            if (CssGuard::measureDeclarations(s + span.valueBegin, span.valueEnd - span.valueBegin).sound())
+            if (span.media ? CssGuard::mediaParses(std::string(s + span.valueBegin, span.valueEnd - span.valueBegin))
+                           : CssGuard::measureDeclarations(s + span.valueBegin, span.valueEnd - span.valueBegin).sound())
                 continue;
             if (m_out) {
                 m_droppedStyles.push_back(span);

@@ -231,8 +231,15 @@ void Renderer::load_string(const std::string& html, const String& root) {
             user.parse_stylesheet(userCss.c_str(), "", litehtml::document::ptr(), litehtml::media_query_list::ptr());
             user.sort_selectors();
         }
-        return litehtml::document::createFromString((rewritten ? bounded : text).c_str(), this, &m_context,
-                                                    userCss.empty() ? nullptr : &user);
+        // The style sheet guard settles what the engine is known to throw on;
+        // whatever else it throws on costs this page, not the program.
+        try {
+            return litehtml::document::createFromString((rewritten ? bounded : text).c_str(), this, &m_context,
+                                                        userCss.empty() ? nullptr : &user);
+        } catch (const std::exception& e) {
+            TF_LOG(LOG_ERROR, "page could not be built: " << e.what());
+            return litehtml::document::ptr();
+        }
     };
     litehtml::document::ptr doc;
     const int preview = m_previewHeight.load();

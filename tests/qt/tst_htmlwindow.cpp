@@ -161,6 +161,36 @@ private slots:
         QCOMPARE(page, whole.renderImage(area));
     }
 
+    void malformedMediaQueriesApplyNowhere_data() {
+        // The engine's media query parser throws on a lone "("; such a query
+        // applies nowhere. The sound one shows that media still count.
+        QTest::addColumn<QString>("head");
+        QTest::addColumn<bool>("red");
+        QTest::newRow("sound @media") << "<style>@media screen { p { color: rgb(220, 0, 0) } }</style>" << true;
+        QTest::newRow("@media") << "<style>@media screen and ( { p { color: rgb(220, 0, 0) } }</style>" << false;
+        QTest::newRow("nested @media")
+            << "<style>@media screen { @media ( { p { color: rgb(220, 0, 0) } } }</style>" << false;
+        QTest::newRow("@import media") << "<style>@import url(red.css) screen and (;</style>" << false;
+        QTest::newRow("@import media in a linked sheet") << "<link rel='stylesheet' href='imports.css'/>" << false;
+        QTest::newRow("link media") << "<link rel='stylesheet' href='red.css' media='screen and ('/>" << false;
+    }
+
+    void malformedMediaQueriesApplyNowhere() {
+        QFETCH(QString, head);
+        QFETCH(bool, red);
+        TempDir dir;
+        writeFile(dir.path + "/red.css", "p { color: rgb(220, 0, 0) }");
+        writeFile(dir.path + "/imports.css", "@import url(red.css) (;");
+        tf::HtmlWindow view;
+        const QRect area(0, 0, 600, 200);
+        view.setFixedClientSize(area.size());
+        loadPage(view, dir, "<html><head>" + head.toStdString() +
+                                "</head><body><p>Some words to paint in the page's colour</p></body></html>");
+        const QImage page = view.renderImage(area);
+        QVERIFY(countColor(page, area, Qt::black, 80) + countColor(page, area, QColor(220, 0, 0), 80) > 50);
+        QCOMPARE(countColor(page, area, QColor(220, 0, 0), 80) > 50, red);
+    }
+
     void markedRunShowsTheHighlight() {
         TempDir dir;
         tf::HtmlWindow view;

@@ -1,6 +1,7 @@
 // Style sheets that leave a comment open or carry bytes after a NUL: the
 // engine's own comment removal never ends on an unclosed "/*" at the sheet's
-// second character, so no sheet reaches it unsettled, inline or linked.
+// second character, so no sheet reaches it unsettled, inline or linked. And
+// media queries the engine's parser throws on.
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,8 @@
 #include "TestView.h"
 #include "src/CssGuard.h"
 #include "src/HtmlGuard.h"
+
+#include <litehtml.h>
 
 using tf::CssGuard;
 using tf::HtmlGuard;
@@ -113,4 +116,47 @@ TEST(CssSettle, PagesWithOpenCommentsLayOutInTime) {
     }
     withinSeconds(20, "linked sheet with a NUL before an open comment",
                   [&] { showLinked(std::string("p { color: red }\0\n/* open", 25), "nul"); });
+}
+
+TEST(CssSettle, MalformedMediaQueriesApplyNowhere) {
+    struct Case {
+        const char* what;
+        std::string in;
+        std::string settled;
+    } cases[] = {
+        {"a lone bracket", "@media ({ p { color: red } }", "@media not all { p { color: red } }"},
+        {"an open bracket at the end", "@media screen and ( { p {} }", "@media not all { p {} }"},
+        {"inside a sound @media", "@media screen { @media ( { p {} } }", "@media screen { @media not all { p {} } }"},
+        {"the media of an @import", "@import url(a.css) screen and (;", "@import url(a.css) not all;"},
+        {"an @import ending the sheet", "p {} @import", "p {} "},
+        {"the fuzzer's", "b|typh~5=);\n0}@media({\n\tlint)", "b|typh~5=);\n0}@media not all {\n\tlint)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_TRUE(CssGuard::needsSettling(c.in.data(), c.in.size()));
+        const std::string settled = CssGuard::settle(c.in);
+        EXPECT_EQ(settled, c.settled);
+        EXPECT_FALSE(CssGuard::needsSettling(settled.data(), settled.size()));
+        litehtml::css sheet;
+        EXPECT_NO_THROW(sheet.parse_stylesheet(settled.c_str(), "", litehtml::document::ptr(),
+                                               litehtml::media_query_list::ptr()));
+    }
+    // Sound queries stay as they are, brackets and all.
+    for (const std::string sound : {"@media screen and (min-width: 30em) { p {} }", "@media (orientation:portrait){}",
+                                    "@import url(a.css) print;", "@import \"a.css\";", "@media;"}) {
+        EXPECT_EQ(CssGuard::settle(sound), sound);
+        EXPECT_FALSE(CssGuard::needsSettling(sound.data(), sound.size())) << sound;
+    }
+    EXPECT_EQ(CssGuard::settleMediaList("screen and (min-width: 30em)"), "screen and (min-width: 30em)");
+    EXPECT_EQ(CssGuard::settleMediaList("screen and ("), "not all");
+}
+
+TEST(CssSettle, PageWithAMalformedMediaQueryIsShown) {
+    // The page guard settles the inline sheet; the engine would throw on it.
+    const std::string page =
+        "<html><head><style>@media screen and ( { p { display: none } }</style></head><body><p>shown</p></body></html>";
+    EXPECT_FALSE(HtmlGuard::measure(page).within());
+    test::TestView view;
+    view.load_string(page, "./");
+    EXPECT_EQ(view.paintedText(), "shown");
 }
