@@ -168,7 +168,12 @@ void WholeBookSearch::pick(int index) {
     m_panel->setCurrentRow(index);
     const BookSearch::Hit& hit = m_hits[static_cast<size_t>(index)];
     if (m_tracker->currentEntry() == static_cast<long>(hit.entry)) {
-        markHit(index);
+        // Only the top of a long chapter is shown yet: the match is marked on
+        // the whole page when it arrives.
+        if (m_view->is_partial())
+            m_pendingMark = index;
+        else
+            markHit(index);
         return;
     }
     std::shared_ptr<BookTextCache> book = m_tracker->book();
@@ -184,6 +189,10 @@ void WholeBookSearch::onLayoutChanged() {
     if (m_pendingMark < 0 || m_pendingMark >= static_cast<int>(m_hits.size()))
         return;
     if (m_tracker->currentEntry() != static_cast<long>(m_hits[static_cast<size_t>(m_pendingMark)].entry))
+        return;
+    // The top of a long chapter: the match may lie below it, and a mark would
+    // go with it when the whole page replaces it.
+    if (m_view->is_partial())
         return;
     const int index = m_pendingMark;
     m_pendingMark = -1;

@@ -412,6 +412,11 @@ litehtml::document::ptr Renderer::document() const {
     return m_html;
 }
 
+bool Renderer::is_partial() const {
+    std::lock_guard<std::mutex> lock(m_stateMutex);
+    return m_partial;
+}
+
 bool Renderer::has_document() const {
     auto lock = lockDocument();
     return m_html != nullptr;

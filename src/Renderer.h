@@ -100,6 +100,10 @@ public:
     // Elements whose "id" equals `id` in the shown document: the document height of the first, or -1.
     int find_anchor(const std::string& id) const;
 
+    // The shown document is the top of its page only: the whole page follows
+    // (or a newer load replaces it). Marks made on it would go with it.
+    bool is_partial() const;
+
     // The address shown ("" before the first load through load_uri).
     String current_address() const;
     // A copy of the address shown; false (out untouched) before the first load.

@@ -12,6 +12,7 @@
 
 #include <csignal>
 
+#include "BookFixtures.h"
 #include "MainFrameTestSupport.h"
 #include "ReadingTracker.h"
 #include "SearchBox.h"
@@ -74,6 +75,7 @@ class WholeBookTest : public QObject {
 private slots:
     void resultsPanelAndF3StepAcrossChapters();
     void fictionBookIsSearchedToo();
+    void matchInALongChapterIsMarkedOnTheWholePage();
     void anchorsHoldAcrossZoomAndWidth();
     void progressTextAndHomePagePercent();
     void readingPauseSavesOnceAndOnlyWhenMoved();
@@ -168,6 +170,36 @@ void WholeBookTest::resultsPanelAndF3StepAcrossChapters() {
     sendKey(*s.frame, Qt::Key_F, Qt::ControlModifier);
     QVERIFY(s.frame->getSearchBox()->isVisible());
     QVERIFY(!s.frame->getSearchBox()->wholeBook());
+}
+
+void WholeBookTest::matchInALongChapterIsMarkedOnTheWholePage() {
+    // A long chapter shows its first screen before the rest: the match near
+    // its end is marked on the whole page, and the mark stays.
+    TempDir dir;
+    const std::string path = fixture::writeEpub(
+        dir, "long.epub", "Long",
+        {{"one.xhtml", "<p>the opening chapter</p>"},
+         {"two.xhtml", fixture::paragraphs("long", 1500) + "<p>the zebra at the end</p>"}},
+        {{"One", "one.xhtml", {}}, {"Two", "two.xhtml", {}}});
+    Session s;
+    QVERIFY(s.open(path));
+    tf::WholeBookSearch* search = s.frame->getBookSearch();
+    sendKey(*s.frame, Qt::Key_F, Qt::ControlModifier | Qt::ShiftModifier);
+    s.frame->getSearchBox()->setText("zebra");
+    s.frame->doSearch(nullptr);
+    QVERIFY(waitFor([&] { return search->finished(); }));
+    QCOMPARE(search->hits().size(), size_t(1));
+    QSignalSpy marked(search, &tf::WholeBookSearch::marked);
+    sendKey(*s.frame, Qt::Key_F3);
+    QVERIFY(waitFor([&] { return !marked.isEmpty(); }, 20000));
+    QVERIFY(!s.view()->is_partial());
+    QTest::qWait(300);
+    const int run = firstMarked(s.view());
+    QVERIFY(run >= 0);
+    QVERIFY(runText(s.view(), static_cast<size_t>(run)).find("zebra") != std::string::npos);
+    auto lock = s.view()->lockDocument();
+    const int y = s.view()->textRange()[static_cast<size_t>(run)].pos.y;
+    QVERIFY(y >= s.view()->scrollPosition() && y < s.view()->scrollPosition() + s.view()->pageSize());
 }
 
 void WholeBookTest::fictionBookIsSearchedToo() {
