@@ -258,76 +258,97 @@ size_t cString(const char* css, size_t size) {
 }
 
 
-// What a malformed query means: a medium that never applies.
-const char kNoMedium[] = "not all";
-
 bool startsWith(const std::string& s, size_t at, const char* word) {
     return s.compare(at, std::strlen(word), word) == 0;
 }
 
-// Finds the media queries of @media and @import rules where the engine finds
-// them, and rewrites those its parser would throw on (unless `dryRun`).
-// Also drops an "@import" that ends the sheet, where the engine would read
-// before the start of an empty string. Returns how many it changed.
-int settleMedia(std::string& css, bool dryRun) {
-    int changed = 0;
-    size_t from = 0;
-    while ((from = css.find('@', from)) != std::string::npos) {
-        const size_t at = from;
-        if (startsWith(css, at, "@media")) {
-            const size_t brace = css.find_first_of("{;", at);
-            if (brace == std::string::npos)
+// Longer media queries than this are no query a book means; they are not
+// handed to the parser, so settling stays linear in the sheet.
+constexpr size_t kMaxMediaBytes = 512;
+
+bool mediaSound(const std::string& media) {
+    return media.size() <= kMaxMediaBytes && CssGuard::mediaParses(media);
+}
+
+// Whether the engine would throw on (or read before) the @media rule at `at`
+// of `css`, were it to start a rule there; `stop` is the first '{' or ';'
+// after it.
+bool mediaRuleFails(const std::string& css, size_t at, size_t stop) {
+    if (stop == std::string::npos || css[stop] != '{')
+        return false; // no block: the engine skips it
+    if (stop - at - 6 > kMaxMediaBytes)
+        return true;
+    std::string media = css.substr(at + 6, stop - at - 6);
+    litehtml::trim(media);
+    return !mediaSound(media);
+}
+
+bool importRuleFails(const std::string& css, size_t at, size_t stop) {
+    size_t end = stop;
+    if (end != std::string::npos && css[end] == '{') {
+        // The rule runs to the brace that closes this one.
+        int depth = 0;
+        size_t k = end;
+        for (; k < css.size() && k - at <= kMaxMediaBytes; ++k) {
+            if (css[k] == '{')
+                ++depth;
+            else if (css[k] == '}' && --depth == 0)
                 break;
-            if (css[brace] == '{') {
-                std::string media = css.substr(at + 6, brace - at - 6);
-                litehtml::trim(media);
-                if (!CssGuard::mediaParses(media)) {
-                    ++changed;
-                    if (!dryRun) {
-                        const std::string settled = std::string(" ") + kNoMedium + " ";
-                        css.replace(at + 6, brace - at - 6, settled);
-                        from = at + 6 + settled.size() + 1;
-                        continue;
-                    }
-                }
-            }
-            from = brace + 1; // into the block: its rules are parsed as a sheet of their own
-        } else if (startsWith(css, at, "@import")) {
-            size_t end = css.find_first_of("{;", at);
-            if (end != std::string::npos && css[end] == '{')
-                end = litehtml::find_close_bracket(css, end, '{', '}');
-            const size_t length = end == std::string::npos ? css.size() - at : end - at + 1;
-            std::string rest = css.substr(at + 7, length - 7);
-            std::string replacement;
-            bool change = rest.empty();
-            if (!change) {
-                if (rest.back() == ';')
-                    rest.pop_back();
-                litehtml::trim(rest);
-                litehtml::string_vector tokens;
-                litehtml::split_string(rest, tokens, " ", "", "(\"");
-                std::string media;
-                for (size_t i = 1; i < tokens.size(); ++i)
-                    media += (i > 1 ? " " : "") + tokens[i];
-                if (!media.empty() && !CssGuard::mediaParses(media)) {
-                    change = true;
-                    replacement = "@import " + tokens[0] + " " + kNoMedium + ";";
-                }
-            }
-            if (change) {
-                ++changed;
-                if (!dryRun) {
-                    css.replace(at, length, replacement);
-                    from = at + replacement.size();
-                    continue;
-                }
-            }
-            from = at + length;
-        } else {
+        }
+        if (k >= css.size() || k - at > kMaxMediaBytes)
+            return true;
+        end = k;
+    }
+    const size_t length = end == std::string::npos ? css.size() - at : end - at + 1;
+    if (length > kMaxMediaBytes)
+        return true;
+    std::string rest = css.substr(at + 7, length - 7);
+    if (rest.empty())
+        return true; // the engine would read before the start of an empty string
+    if (rest.back() == ';')
+        rest.pop_back();
+    litehtml::trim(rest);
+    litehtml::string_vector tokens;
+    litehtml::split_string(rest, tokens, " ", "", "(\"");
+    std::string media;
+    for (size_t i = 1; i < tokens.size(); ++i)
+        media += (i > 1 ? " " : "") + tokens[i];
+    return !media.empty() && !mediaSound(media);
+}
+
+// Every "@media" and "@import" that the engine would throw on, were its walk
+// over the sheet to start a rule there (it may, from inside what looks like a
+// selector), becomes "@-media" or "@-import": an unknown rule, skipped with
+// its block just as far, which is what a malformed query means: not applied.
+// Returns how many (the sheet changed unless `dryRun`).
+int settleMedia(std::string& css, bool dryRun) {
+    std::vector<size_t> failing;
+    size_t stop = 0;
+    bool stopKnown = false;
+    for (size_t at = css.find('@'); at != std::string::npos; at = css.find('@', at + 1)) {
+        const bool media = startsWith(css, at, "@media");
+        if (!media && !startsWith(css, at, "@import"))
+            continue;
+        if (!stopKnown || (stop != std::string::npos && stop < at)) {
+            stop = css.find_first_of("{;", at);
+            stopKnown = true;
+        }
+        if (media ? mediaRuleFails(css, at, stop) : importRuleFails(css, at, stop))
+            failing.push_back(at);
+    }
+    if (!dryRun && !failing.empty()) {
+        std::string out;
+        out.reserve(css.size() + failing.size());
+        size_t from = 0;
+        for (size_t at : failing) {
+            out.append(css, from, at + 1 - from);
+            out.push_back('-');
             from = at + 1;
         }
+        out.append(css, from, std::string::npos);
+        css.swap(out);
     }
-    return changed;
+    return static_cast<int>(failing.size());
 }
 
 } // namespace
@@ -362,7 +383,7 @@ std::string CssGuard::settleMediaList(const std::string& media) {
     if (mediaParses(media))
         return media;
     TF_LOG(LOG_WARN, "malformed media query applies nowhere: \"" << media.substr(0, 80) << '"');
-    return kNoMedium;
+    return "not all"; // what a malformed query means: a medium that never applies
 }
 
 CssGuard::Measure CssGuard::measure(const char* css, size_t size) {

@@ -56,8 +56,9 @@ public:
     // A settled sheet holds no "/*", so the engine's removal has nothing to do.
     static std::string settle(const char* css, size_t size);
     static std::string settle(const std::string& css) { return settle(css.data(), css.size()); }
-    // Settling also gives a malformed media query of an @media or @import
-    // rule (one the engine's parser would throw on) the meaning "not all".
+    // Settling also renames an @media or @import rule whose media query the
+    // engine's parser would throw on to "@-media" or "@-import": an unknown
+    // rule, skipped with its block, so the query applies nowhere.
     // Whether settle() would change more than comments the engine ends: a NUL
     // byte, a comment left open, or a malformed media query.
     static bool needsSettling(const char* css, size_t size);
