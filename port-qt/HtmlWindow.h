@@ -190,11 +190,17 @@ public:
     void get_client_rect(litehtml::position& client) const override;
     void get_media_features(litehtml::media_features& media) const override;
     void get_language(litehtml::tstring& language, litehtml::tstring& culture) const override;
+    // Style sheets for a page being built: each read once, within its budget.
+    void import_page_css(PageBuild& page, litehtml::tstring& text, const litehtml::tstring& url,
+                         litehtml::tstring& baseurl) override;
+    void link_page_css(PageBuild& page, const std::shared_ptr<litehtml::document>& doc,
+                       const litehtml::element::ptr& el) override;
 
     // ---- book widget ----------------------------------------------------------
 
     String uri_content(const String& address, std::string& out) override;
-    void load_string(const std::string& html, const String& root) override;
+    // An SVG document asked for as a page is shown as the picture of one.
+    String page_content(const String& address, std::string& out, bool& openedBook) override;
     std::string callParentService(const std::string& name, URI* data) override;
     void finishTask(const std::string& name, const String& param) override;
     void queueTask(const std::string& name, const String& param) override;
@@ -237,7 +243,6 @@ protected:
     void on_document_size(int width, int height) override;
     void on_redraw() override;
     void on_document_changed() override;
-    void on_build_start() override;
     int first_screen_height() const override;
     bool load_superseded() const override;
 
@@ -276,7 +281,7 @@ private:
     QByteArray inlineSvgPictures(const std::string& svg, const String& folder);
     // Reads a style sheet once per document build and notes its @font-face
     // names; `folder` receives the sheet's folder (its base for references).
-    bool fetchStyleSheet(const String& path, std::string& css, String& folder);
+    bool fetchStyleSheet(PageBuild& page, const String& path, std::string& css, String& folder);
     // Unmarks every run of the range; the bounding box of what was marked.
     QRect unmarkAll();
     QRect runsBox(int first, int last) const;

@@ -20,6 +20,7 @@
 #include "FontHandle.h"
 #include "ImageCache.h"
 #include "src/CssGuard.h"
+#include "src/PageBuild.h"
 #include "utility/File.h"
 #include "utility/Image.h"
 #include "utility/log.h"
@@ -667,29 +668,11 @@ void HtmlWindow::set_base_url(const litehtml::tchar_t* /*base_url*/) {}
 
 // ---- style sheets and content -------------------------------------------------------------
 
-namespace {
-
-// Style sheets fetched for the document being built on this thread: each is
-// read once, which also ends import cycles.
-thread_local std::set<std::string> t_styleSheets;
-constexpr size_t kMaxStyleSheets = 64;
-
-} // namespace
-
-void HtmlWindow::load_string(const std::string& html, const String& root) {
-    BookWidget::load_string(html, root);
-    t_styleSheets.clear();
-}
-
-void HtmlWindow::on_build_start() {
-    // Each build reads the page's sheets afresh.
-    t_styleSheets.clear();
-}
-
-bool HtmlWindow::fetchStyleSheet(const String& path, std::string& css, String& folder) {
-    if (t_styleSheets.size() >= kMaxStyleSheets || !t_styleSheets.insert(path.str()).second)
+bool HtmlWindow::fetchStyleSheet(PageBuild& page, const String& path, std::string& css, String& folder) {
+    if (!page.firstRead(path.str()))
         return false;
     uri_content(path, css);
+    page.admitStyleSheet(css, path);
     if (css.empty())
         return false;
     // Pictures and fonts named in the sheet are relative to the sheet, not to the page.
@@ -703,7 +686,13 @@ bool HtmlWindow::fetchStyleSheet(const String& path, std::string& css, String& f
 }
 
 void HtmlWindow::import_css(litehtml::tstring& text, const litehtml::tstring& url, litehtml::tstring& baseurl) {
-    // Both <link rel="stylesheet"> (no base: the page's root) and @import (the importing sheet's folder).
+    PageBuild shown(*this, document_root(), 0, 0);
+    import_page_css(shown, text, url, baseurl);
+}
+
+void HtmlWindow::import_page_css(PageBuild& page, litehtml::tstring& text, const litehtml::tstring& url,
+                                 litehtml::tstring& baseurl) {
+    // Both <link rel="stylesheet"> (the page's folder) and @import (the importing sheet's folder).
     std::string ref = url;
     trim(ref);
     // @import "x.css" reaches here with its quotes.
@@ -711,24 +700,29 @@ void HtmlWindow::import_css(litehtml::tstring& text, const litehtml::tstring& ur
         ref = ref.substr(1, ref.size() - 2);
     std::string css;
     String folder;
-    if (ref.empty() || !fetchStyleSheet(resolveReference(ref.c_str(), baseurl.c_str()), css, folder))
+    if (ref.empty() || !fetchStyleSheet(page, page.resolve(String(ref), baseurl.c_str()), css, folder))
         return;
     text.swap(css);
     baseurl = folder.str();
 }
 
 void HtmlWindow::link(const std::shared_ptr<litehtml::document>& doc, const litehtml::element::ptr& el) {
+    PageBuild shown(*this, document_root(), 0, 0);
+    link_page_css(shown, doc, el);
+}
+
+void HtmlWindow::link_page_css(PageBuild& page, const std::shared_ptr<litehtml::document>& doc,
+                               const litehtml::element::ptr& el) {
     const char* rel = el->get_attr("rel");
     if (!rel || str2lower(std::string(rel).substr(0, 10)) != "stylesheet")
         return;
     const char* href = el->get_attr("href");
     if (!href || !*href)
         return;
-    const String path = resolve(String(href));
+    const String path = page.resolve(String(href));
     std::string css;
     String folder;
-    t_styleSheets.erase(path.str()); // a failed import_css of the same sheet comes here next
-    if (!fetchStyleSheet(path, css, folder)) {
+    if (!fetchStyleSheet(page, path, css, folder)) {
         TF_LOG(LOG_ERROR, "CSS file not found: " << path.str());
         return;
     }
@@ -736,16 +730,10 @@ void HtmlWindow::link(const std::shared_ptr<litehtml::document>& doc, const lite
     doc->add_stylesheet(css.c_str(), folder.str().c_str(), media ? CssGuard::settleMediaList(media).c_str() : nullptr);
 }
 
-String HtmlWindow::uri_content(const String& address, std::string& out) {
-    URI uri(address);
-    const int type = uri.rtype();
-    // An SVG file named by a page is a picture, not a book to open.
-    if (type == URI::RT_SVG && uri.is("file") && !is_page_lookup()) {
-        file_get_contents(uri.m_path.str(), out);
-        return uri.folder();
-    }
-    String root = BookWidget::uri_content(address, out);
-    if (type == URI::RT_SVG && is_page_lookup() && ImageCache::looksLikeSvg(out)) {
+String HtmlWindow::page_content(const String& address, std::string& out, bool& openedBook) {
+    const URI uri(address);
+    String root = BookWidget::page_content(address, out, openedBook);
+    if (uri.rtype() == URI::RT_SVG && ImageCache::looksLikeSvg(out)) {
         // An SVG document shown as a page: a page that holds it as its picture.
         String key = address;
         const size_t hash = key.find(L"#");
@@ -767,6 +755,16 @@ String HtmlWindow::uri_content(const String& address, std::string& out) {
               "\"/></body></html>";
     }
     return root;
+}
+
+String HtmlWindow::uri_content(const String& address, std::string& out) {
+    URI uri(address);
+    // An SVG file named by a page is a picture, not a book to open.
+    if (uri.rtype() == URI::RT_SVG && uri.is("file")) {
+        file_get_contents(uri.m_path.str(), out);
+        return uri.folder();
+    }
+    return BookWidget::uri_content(address, out);
 }
 
 } // namespace tf

@@ -6,9 +6,7 @@
 #include <utility>
 
 #include "readers/xhtml/XmlDoc.h"
-#include "src/CssGuard.h"
 #include "src/HtmlGuard.h"
-#include "src/PagePrefix.h"
 #include "utility/File.h"
 #include "utility/log.h"
 #include "utility/text.h"
@@ -28,15 +26,6 @@ String parentOf(const URI& uri) {
 
 bool isPicture(int type) {
     return type == URI::RT_JPG || type == URI::RT_PNG || type == URI::RT_GIF;
-}
-
-// A style sheet a page links goes to the engine only within its limits.
-void admitStyleSheet(std::string& css, const String& address) {
-    if (!css.empty() && !CssGuard::admit(css)) {
-        TF_LOG(LOG_WARN, "style sheet left out: " << shortify(address.str(), 80));
-        css.clear();
-    }
-    PagePrefix::noteStyleSheet(css);
 }
 
 } // namespace
@@ -138,7 +127,7 @@ BaseReader* BookWidget::createReader(const std::string& format) {
     return BaseReader::create(format);
 }
 
-String BookWidget::openBook(const URI& uri, int type, std::string& out, const String& folder) {
+String BookWidget::openBook(const URI& uri, int type, std::string& out, const String& folder, bool& opened) {
     const char* format = type == URI::RT_EPUB ? "epub" : type == URI::RT_FB2 ? "fb2" : "html";
     const std::string path = uri.m_path.str();
     auto lock = lockReader();
@@ -177,7 +166,7 @@ String BookWidget::openBook(const URI& uri, int type, std::string& out, const St
         return folder;
     }
     m_bookLoaded = true;
-    note_book_opened();
+    opened = true;
     switch (type) {
     case URI::RT_EPUB:
         loadEmbeddedFonts();
@@ -203,6 +192,19 @@ String BookWidget::fetchEntry(const std::string& name, std::string& out, const S
     return root;
 }
 
+String BookWidget::page_content(const String& address, std::string& out, bool& openedBook) {
+    URI uri(address);
+    const int type = uri.rtype();
+    // Only the page a load asks for opens a book; a style sheet or picture
+    // reference inside a page never replaces the open book.
+    if (uri.is("file") &&
+        (type == URI::RT_HTML || type == URI::RT_FB2 || type == URI::RT_SVG || type == URI::RT_EPUB)) {
+        TF_LOG(LOG_INFO, "uri=\"" << shortify(address.str(), 40) << "\"");
+        return openBook(uri, type, out, parentOf(uri), openedBook);
+    }
+    return uri_content(address, out);
+}
+
 String BookWidget::uri_content(const String& address, std::string& out) {
     TF_LOG(LOG_INFO, "uri=\"" << shortify(address.str(), 40) << "\"");
     URI uri(address);
@@ -212,23 +214,12 @@ String BookWidget::uri_content(const String& address, std::string& out) {
     if (uri.is("file")) {
         const String folder = parentOf(uri);
         switch (type) {
-        case URI::RT_HTML:
-        case URI::RT_FB2:
-        case URI::RT_SVG:
-        case URI::RT_EPUB:
-            // Only the page a load asks for opens a book; a style sheet or
-            // picture reference inside a page never replaces the open book.
-            if (is_page_lookup())
-                return openBook(uri, type, out, folder);
-            break;
         case URI::RT_CSS:
         case URI::RT_XML:
         case URI::RT_JPG:
         case URI::RT_PNG:
         case URI::RT_GIF:
             file_get_contents(path, out);
-            if (type == URI::RT_CSS && !is_page_lookup())
-                admitStyleSheet(out, address);
             return folder;
         default:
             break;
@@ -238,13 +229,7 @@ String BookWidget::uri_content(const String& address, std::string& out) {
             // SVG documents may stand in the reading order as chapters.
             return fetchEntry(path, out, uri.folder(), address);
         }
-        if (type == URI::RT_CSS) {
-            String root = fetchEntry(path, out, parentOf(uri), address);
-            if (!is_page_lookup())
-                admitStyleSheet(out, address);
-            return root;
-        }
-        if (isPicture(type))
+        if (type == URI::RT_CSS || isPicture(type))
             return fetchEntry(path, out, parentOf(uri), address);
     } else if (uri.is("fb2")) {
         // "fb2://#pic" is a picture, "fb2://section-2#note" an entry (and a

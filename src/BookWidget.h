@@ -45,6 +45,8 @@ public:
     const litehtml::tchar_t* get_default_font_name() const override;
 
     String uri_content(const String& address, std::string& out) override;
+    // A book file named as the page to show is opened.
+    String page_content(const String& address, std::string& out, bool& openedBook) override;
     void load_string(const std::string& html, const String& root) override;
 
     // Reloads the current address through loadUriAsync (after a zoom).
@@ -148,7 +150,7 @@ private:
     static BoxKey keyOf(const litehtml::position& pos);
     void setMarked(TextNode& node, bool marked);
     void clearTextRangeLocked();
-    String openBook(const URI& uri, int type, std::string& out, const String& folder);
+    String openBook(const URI& uri, int type, std::string& out, const String& folder, bool& opened);
     String fetchEntry(const std::string& name, std::string& out, const String& root, const String& address);
     void runTasks(const std::string& name);
     void stepChapter(bool forward);

@@ -12,14 +12,6 @@ namespace tf {
 
 namespace {
 
-struct PageBudget {
-    bool active = false;
-    long elements = 0;
-    long long used = 0;
-};
-
-thread_local PageBudget t_page;
-
 bool isNameChar(unsigned char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
            c == '*' || c == '\\' || c >= 0x80;
@@ -394,7 +386,7 @@ CssGuard::Measure CssGuard::measureDeclarations(const char* css, size_t size) {
     return Scan(css, size).run(true);
 }
 
-bool CssGuard::admit(std::string& css) {
+bool CssGuard::admit(std::string& css, Budget* budget) {
     css = settle(css);
     const Measure m = measure(css);
     if (!m.sound()) {
@@ -405,30 +397,17 @@ bool CssGuard::admit(std::string& css) {
                                                  << " bytes)");
         return false;
     }
-    if (!t_page.active)
+    if (!budget)
         return true;
-    const long long cost = m.cost() * std::max(t_page.elements, 1L);
-    if (t_page.used + cost > kMaxPageCost) {
+    const long long cost = m.cost() * std::max(budget->elements, 1L);
+    if (budget->used + cost > kMaxPageCost) {
         TF_LOG(LOG_WARN, "style sheet refused: " << m.selectors << " selectors and " << m.declarationBytes
-                                                 << " bytes of declarations for a page of " << t_page.elements
+                                                 << " bytes of declarations for a page of " << budget->elements
                                                  << " elements");
         return false;
     }
-    t_page.used += cost;
+    budget->used += cost;
     return true;
-}
-
-CssGuard::PageScope::PageScope(long elements, long long used)
-    : m_savedElements(t_page.elements), m_savedUsed(t_page.used), m_savedActive(t_page.active) {
-    t_page.active = true;
-    t_page.elements = elements;
-    t_page.used = used;
-}
-
-CssGuard::PageScope::~PageScope() {
-    t_page.active = m_savedActive;
-    t_page.elements = m_savedElements;
-    t_page.used = m_savedUsed;
 }
 
 } // namespace tf

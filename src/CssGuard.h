@@ -13,8 +13,8 @@ namespace tf {
 // declarations times the elements of the page it styles.
 //
 // measure() reads a sheet in one linear pass. A sheet beyond the structural
-// limits is refused; so is one that would take the page being built on this
-// thread (PageScope) beyond its budget.
+// limits is refused; so is one that would take the page it is for beyond
+// the page's budget.
 class CssGuard {
 public:
     static constexpr size_t kMaxBytes = 1u << 20;
@@ -74,25 +74,17 @@ public:
     // A style attribute: declarations only.
     static Measure measureDeclarations(const char* css, size_t size);
 
-    // Whether the engine may have this sheet for the page being built on this
-    // thread; an admitted sheet is settled in place and takes its share of
-    // the page's budget. Refusals are logged.
-    static bool admit(std::string& css);
-
-    // While a page of `elements` elements is built on this thread, the sheets
-    // it links share one budget, of which its own sheets took `used` already.
-    class PageScope {
-    public:
-        PageScope(long elements, long long used);
-        ~PageScope();
-        PageScope(const PageScope&) = delete;
-        PageScope& operator=(const PageScope&) = delete;
-
-    private:
-        long m_savedElements;
-        long long m_savedUsed;
-        bool m_savedActive;
+    // What the sheets of one page may cost together: the page's elements
+    // times what each sheet costs an element (Measure::cost).
+    struct Budget {
+        long elements = 0;
+        long long used = 0; // the page's own sheets take their share first
     };
+
+    // Whether the engine may have this sheet; an admitted sheet is settled in
+    // place and, with a page's `budget`, takes its share of it. Refusals are
+    // logged.
+    static bool admit(std::string& css, Budget* budget = nullptr);
 };
 
 } // namespace tf

@@ -113,8 +113,6 @@ size_t skipAttributes(const std::string& s, size_t at, bool& selfClosing) {
     return std::string::npos;
 }
 
-thread_local bool t_soundSheets = true;
-
 } // namespace
 
 size_t PagePrefix::textSize(const std::string& html, size_t end) {
@@ -278,23 +276,6 @@ bool PagePrefix::looksAhead(const char* s, size_t size) {
             return true;
     }
     return false;
-}
-
-void PagePrefix::noteStyleSheet(const std::string& css) {
-    if (looksAhead(css))
-        t_soundSheets = false;
-}
-
-PagePrefix::Watch::Watch() : m_saved(t_soundSheets) {
-    t_soundSheets = true;
-}
-
-PagePrefix::Watch::~Watch() {
-    t_soundSheets = m_saved;
-}
-
-bool PagePrefix::Watch::sound() const {
-    return t_soundSheets;
 }
 
 } // namespace tf

@@ -38,22 +38,6 @@ public:
     // attributes) has rules that make a box depend on what follows it.
     static bool looksAhead(const char* css, size_t size);
     static bool looksAhead(const std::string& css) { return looksAhead(css.data(), css.size()); }
-
-    // Style sheets the page being built on this thread links are noted here,
-    // so a prefix built before one that looks ahead is known to be unsound.
-    static void noteStyleSheet(const std::string& css);
-    // Starts a page build on this thread; false after a noted sheet that looks ahead.
-    class Watch {
-    public:
-        Watch();
-        ~Watch();
-        Watch(const Watch&) = delete;
-        Watch& operator=(const Watch&) = delete;
-        bool sound() const;
-
-    private:
-        bool m_saved;
-    };
 };
 
 } // namespace tf

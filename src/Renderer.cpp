@@ -6,6 +6,7 @@
 #include "engine-additions/element_factory.h"
 #include "src/CssGuard.h"
 #include "src/HtmlGuard.h"
+#include "src/PageBuild.h"
 #include "src/PagePrefix.h"
 #include "src/master_css.h"
 #include "utility/File.h"
@@ -18,36 +19,6 @@ namespace {
 
 // Markup a preview starts from: a screenful of text with its tags, several times over.
 constexpr size_t kPrefixBudget = 16 * 1024;
-
-// What one load on one thread knows about itself. Loads may run on several
-// threads at once, and several views may share a thread (tests), so the state
-// lives per thread and names its owner.
-struct LoadState {
-    const Renderer* owner = nullptr;
-    bool pageLookup = false;
-    bool openedBook = false;
-    std::unique_ptr<URI> pendingUri; // published together with the document
-    bool building = false;
-    bool firstScreenFirst = false;
-    String buildRoot;
-};
-
-thread_local LoadState t_load;
-
-// Installs a fresh load state for one load_uri and restores the outer one.
-class LoadScope {
-public:
-    explicit LoadScope(const Renderer* owner) : m_saved(std::move(t_load)) {
-        t_load = LoadState();
-        t_load.owner = owner;
-    }
-    ~LoadScope() { t_load = std::move(m_saved); }
-    LoadScope(const LoadScope&) = delete;
-    LoadScope& operator=(const LoadScope&) = delete;
-
-private:
-    LoadState m_saved;
-};
 
 } // namespace
 
@@ -79,15 +50,8 @@ std::shared_ptr<litehtml::element> Renderer::create_element(const litehtml::tcha
     return create_added_element(tag_name, doc);
 }
 
-String Renderer::effective_root() const {
-    if (t_load.owner == this && t_load.building)
-        return t_load.buildRoot;
-    std::lock_guard<std::mutex> lock(m_stateMutex);
-    return mDocRoot;
-}
-
 String Renderer::make_path(const String& path, const String& base) {
-    String root = effective_root();
+    String root = document_root();
     if (root.empty())
         return path;
     if (path.size() >= 5 && path.compare(0, 5, L"data:") == 0)
@@ -96,7 +60,7 @@ String Renderer::make_path(const String& path, const String& base) {
 }
 
 String Renderer::resolve(const String& ref) {
-    const String root = effective_root();
+    const String root = document_root();
     return root.empty() ? ref : URI::resolve(ref, root);
 }
 
@@ -110,13 +74,18 @@ bool Renderer::is_well_formed(const std::string& /*html*/) const {
     return false;
 }
 
-bool Renderer::is_page_lookup() const {
-    return t_load.owner == this && t_load.pageLookup;
+String Renderer::page_content(const String& address, std::string& out, bool& /*openedBook*/) {
+    return uri_content(address, out);
 }
 
-void Renderer::note_book_opened() {
-    if (t_load.owner == this)
-        t_load.openedBook = true;
+void Renderer::import_page_css(PageBuild& /*page*/, litehtml::tstring& text, const litehtml::tstring& url,
+                               litehtml::tstring& baseurl) {
+    import_css(text, url, baseurl);
+}
+
+void Renderer::link_page_css(PageBuild& /*page*/, const std::shared_ptr<litehtml::document>& doc,
+                             const litehtml::element::ptr& el) {
+    link(doc, el);
 }
 
 int Renderer::find_anchor(const std::string& id) const {
@@ -165,56 +134,53 @@ bool Renderer::load_uri(const String& address, bool firstScreenFirst) {
         return false;
     }
 
-    LoadScope scope(this);
-    t_load.firstScreenFirst = firstScreenFirst && !samePage;
+    bool openedBook = false;
     std::string content;
-    t_load.pageLookup = true;
-    String root = uri_content(uri->m_uri, content);
-    t_load.pageLookup = false;
+    String root = page_content(uri->m_uri, content, openedBook);
     if (root.empty())
-        return t_load.openedBook;
+        return openedBook;
 
     if (content.empty()) {
         std::lock_guard<std::mutex> lock(m_stateMutex);
         mUri = std::move(uri);
-        return t_load.openedBook;
+        return openedBook;
     }
 
-    t_load.pendingUri = std::move(uri);
-    load_string(content, root);
-    if (t_load.pendingUri) {
-        // A view whose load_string did not show the text still moves on to the address.
+    load_string(content, root, uri, firstScreenFirst && !samePage);
+    if (uri) {
+        // A page that was not shown still moves the view on to the address.
         std::lock_guard<std::mutex> lock(m_stateMutex);
-        mUri = std::move(t_load.pendingUri);
+        mUri = std::move(uri);
     }
     if (!fragment.empty()) {
         int y = find_anchor(fragment);
         if (y >= 0)
             move2id(y);
     }
-    return t_load.openedBook;
+    return openedBook;
 }
 
 void Renderer::load_string(const std::string& html, const String& root) {
+    std::unique_ptr<URI> noAddress;
+    load_string(html, root, noAddress, false);
+}
+
+void Renderer::load_string(const std::string& html, const String& givenRoot, std::unique_ptr<URI>& address,
+                          bool firstScreenFirst) {
     // Only markup whose tags nest as written may be cut for a preview: tag
     // soup may be rebuilt by the parser from what follows.
     const bool wellFormed = is_well_formed(html);
-    TF_LOG(LOG_INFO, "str=" << html.size() << ", mDocRoot=" << root.str());
+    TF_LOG(LOG_INFO, "str=" << html.size() << ", mDocRoot=" << givenRoot.str());
     if (html.empty())
         return;
 
-    // While the document is built, references in it resolve against its own
-    // root and address, not against those of the document still shown.
-    std::unique_ptr<LoadScope> ownScope;
-    if (t_load.owner != this)
-        ownScope = std::make_unique<LoadScope>(this);
-    t_load.building = true;
-    t_load.buildRoot = root.empty() ? effective_root() : root;
+    // References in the page resolve against its own root, not against the
+    // one of the page still shown.
+    const String root = givenRoot.empty() ? document_root() : givenRoot;
 
     on_progress(30);
     const std::string userCss = user_style();
-    auto build = [this, &userCss](const std::string& text) {
-        on_build_start();
+    auto build = [this, &userCss, &root](const std::string& text) {
         // A page nested or broken beyond what the parser and the engine build in
         // bounded time and memory is built from a bounded copy.
         std::string bounded;
@@ -224,7 +190,7 @@ void Renderer::load_string(const std::string& html, const String& root) {
             TF_LOG(LOG_WARN, "page beyond the engine's limits (size, nesting, errors or style; "
                                  << text.size() << " bytes); showing a bounded copy");
         // Style sheets the page links share one budget with its own.
-        CssGuard::PageScope styles(page.elements, page.elements * page.styleCost);
+        auto container = std::make_unique<PageBuild>(*this, root, page.elements, page.elements * page.styleCost);
         // The reader's sheet is ours and small; it has no at-rules, so it needs no document.
         litehtml::css user;
         if (!userCss.empty()) {
@@ -234,8 +200,8 @@ void Renderer::load_string(const std::string& html, const String& root) {
         // The style sheet guard settles what the engine is known to throw on;
         // whatever else it throws on costs this page, not the program.
         try {
-            return litehtml::document::createFromString((rewritten ? bounded : text).c_str(), this, &m_context,
-                                                        userCss.empty() ? nullptr : &user);
+            return PageBuild::build(std::move(container), rewritten ? bounded : text, &m_context,
+                                    userCss.empty() ? nullptr : &user);
         } catch (const std::exception& e) {
             TF_LOG(LOG_ERROR, "page could not be built: " << e.what());
             return litehtml::document::ptr();
@@ -244,7 +210,7 @@ void Renderer::load_string(const std::string& html, const String& root) {
     litehtml::document::ptr doc;
     const int preview = m_previewHeight.load();
     // A page new to an interactive view: its first screen now, the rest after.
-    const int screen = preview > 0 || !(t_load.owner == this && t_load.firstScreenFirst) ? 0 : first_screen_height();
+    const int screen = preview > 0 || !firstScreenFirst ? 0 : first_screen_height();
     // A picture keeps a margin of a whole page below what it shows; a screen
     // that is replaced by the whole page a moment later needs less.
     const int wanted = preview > 0 ? 2 * preview : screen + screen / 4;
@@ -258,9 +224,8 @@ void Renderer::load_string(const std::string& html, const String& root) {
             const size_t end = PagePrefix::cut(html, budget);
             if (end >= html.size())
                 break;
-            PagePrefix::Watch sheets;
             litehtml::document::ptr built = build(html.substr(0, end));
-            if (!built || !sheets.sound())
+            if (!built || !static_cast<PageBuild*>(built->container())->sheetsSound())
                 break;
             built->render(client_width());
             TF_LOG(LOG_DEBUG, "prefix of " << end << " bytes: " << built->height() << " px");
@@ -275,8 +240,8 @@ void Renderer::load_string(const std::string& html, const String& root) {
         }
     }
     // A place asked for below the prefix would be shown only after a jump.
-    if (prefix && screen > 0 && t_load.pendingUri && !t_load.pendingUri->m_hash.empty() &&
-        !PagePrefix::holdsId(html, t_load.pendingUri->m_hash.str(), prefixEnd))
+    if (prefix && screen > 0 && address && !address->m_hash.empty() &&
+        !PagePrefix::holdsId(html, address->m_hash.str(), prefixEnd))
         prefix.reset();
     if (prefix && preview > 0) {
         doc = prefix;
@@ -290,8 +255,8 @@ void Renderer::load_string(const std::string& html, const String& root) {
         const double scaled = std::min(prefix->height() * whole / shown, 1e8); // a page of text, not of tags
         const int estimate = std::max(prefix->height(), static_cast<int>(scaled));
         TF_LOG(LOG_INFO, "first screen from " << prefixEnd << " of " << html.size() << " bytes");
-        const std::string fragment = t_load.pendingUri ? t_load.pendingUri->m_hash.str() : std::string();
-        publish(prefix, root, prefix->width(), estimate, true);
+        const std::string fragment = address ? address->m_hash.str() : std::string();
+        publish(prefix, root, prefix->width(), estimate, true, address);
         prefix.reset();
         if (!fragment.empty()) {
             const int y = find_anchor(fragment);
@@ -300,7 +265,6 @@ void Renderer::load_string(const std::string& html, const String& root) {
         }
         if (load_superseded()) {
             on_progress(80);
-            t_load.building = false;
             return;
         }
     }
@@ -316,13 +280,13 @@ void Renderer::load_string(const std::string& html, const String& root) {
         height = doc->height();
     }
     on_progress(80);
-    t_load.building = false;
     if (!doc)
         return;
-    publish(std::move(doc), root, width, height, false);
+    publish(std::move(doc), root, width, height, false, address);
 }
 
-void Renderer::publish(litehtml::document::ptr doc, const String& root, int width, int height, bool partial) {
+void Renderer::publish(litehtml::document::ptr doc, const String& root, int width, int height, bool partial,
+                       std::unique_ptr<URI>& address) {
     litehtml::document::ptr old;
     {
         auto docLock = lockDocument();
@@ -330,8 +294,8 @@ void Renderer::publish(litehtml::document::ptr doc, const String& root, int widt
             std::lock_guard<std::mutex> lock(m_stateMutex);
             if (!root.empty())
                 mDocRoot = root;
-            if (t_load.owner == this && t_load.pendingUri)
-                mUri = std::move(t_load.pendingUri);
+            if (address)
+                mUri = std::move(address);
             m_partial = partial;
         }
         old = std::move(m_html);

@@ -14,9 +14,15 @@
 
 namespace tf {
 
+class PageBuild;
+
 // The root of the view chain (Renderer <- BookWidget <- the window's view):
 // turns an internal address into a laid-out engine document. It draws nothing;
 // the drawing and measuring callbacks of the container stay for the view.
+//
+// Each build of a page has its own container (PageBuild), which keeps what
+// belongs to that page and hands drawing and measuring on to the view; the
+// document owns it. Nothing of a build waits in the view or in its thread.
 //
 // Threads: loads (load_uri, load_string) run on a loader thread while the
 // window thread paints and handles input. A new document is built and laid
@@ -82,9 +88,18 @@ public:
     // The shown document changed: repaint.
     virtual void on_redraw();
 
-    // `ref` from the shown document (or the one being built on this thread)
-    // resolved against its root by URI::resolve. Image cache keys come from here.
+    // `ref` from the shown document resolved against its root by
+    // URI::resolve. Image cache keys come from here (a page being built
+    // resolves its own: PageBuild).
     String resolve(const String& ref);
+
+    // The engine's style sheet requests of a page being built (<link> and
+    // @import reach import_css, other links link): the view fetches them with
+    // the page's own state. By default the plain container calls.
+    virtual void import_page_css(PageBuild& page, litehtml::tstring& text, const litehtml::tstring& url,
+                                 litehtml::tstring& baseurl);
+    virtual void link_page_css(PageBuild& page, const std::shared_ptr<litehtml::document>& doc,
+                               const litehtml::element::ptr& el);
 
     // Paints the shown document; false when there is none.
     bool draw_document(litehtml::uint_ptr hdc, int x, int y, const litehtml::position* clip);
@@ -122,33 +137,31 @@ protected:
     // Between the two steps of a page: a newer request waits, so the rest of
     // this one would be shown only to be replaced.
     virtual bool load_superseded() const { return false; }
-    // A document is about to be built from markup on this thread (a page may
-    // be built more than once when only its top is laid out).
-    virtual void on_build_start() {}
-
     // Destroys the shown document. The most derived view calls it in its
     // destructor: the engine frees its fonts through the view's delete_font.
     void release_document();
 
-    // For content lookups: true while load_uri asks for the page itself (not
-    // for a style sheet or picture of a page being built).
-    bool is_page_lookup() const;
+    // The page load_uri asks for: the content behind `address` (uri_content
+    // by default), which may open a book file (then `openedBook` is set).
+    // uri_content serves what pages name: style sheets, pictures, fonts.
+    virtual String page_content(const String& address, std::string& out, bool& openedBook);
     // Whether the markup of a page being built is well-formed XML (its tags
     // nest as written), so a prefix of it lays out like its top. Asked once
     // per build; false (the default) builds every page whole.
     virtual bool is_well_formed(const std::string& html) const;
-    // The lookup in progress opened a book file; load_uri reports it.
-    void note_book_opened();
-
 
     litehtml::document::ptr m_html;
     litehtml::context m_context;
     std::vector<litehtml::position> m_clips;
 
 private:
-    // Makes `doc` the shown document, laid out at `width` x `height`.
-    void publish(litehtml::document::ptr doc, const String& root, int width, int height, bool partial);
-    String effective_root() const;
+    // Builds a page from `html` on this thread and shows it; `address` (may
+    // be null) is shown with it, and is moved out once the page is shown.
+    void load_string(const std::string& html, const String& root, std::unique_ptr<URI>& address,
+                    bool firstScreenFirst);
+    // Makes `doc` the shown document, laid out at `width` x `height`, with `address` if any.
+    void publish(litehtml::document::ptr doc, const String& root, int width, int height, bool partial,
+                 std::unique_ptr<URI>& address);
 
     mutable std::recursive_mutex m_docMutex;
     mutable std::mutex m_stateMutex;

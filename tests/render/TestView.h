@@ -14,6 +14,7 @@
 
 #include "readers/BaseReader.h"
 #include "src/BookWidget.h"
+#include "src/PageBuild.h"
 #include "utility/String.h"
 #include "utility/URI.h"
 #include "utility/text.h"
@@ -216,8 +217,13 @@ public:
     }
     int pt_to_px(int pt) const override { return pt * 96 / 72; }
     void draw_list_marker(litehtml::uint_ptr, const litehtml::list_marker&) override {}
-    void load_image(const litehtml::tchar_t* src, const litehtml::tchar_t*, bool) override {
-        std::string key = resolve(tf::String(src)).str();
+    // A picture's key: resolved against the folder the engine names (a style
+    // sheet's, or the page's own while it is built), else the shown page's.
+    std::string pictureKey(const litehtml::tchar_t* src, const litehtml::tchar_t* base) {
+        return (base && *base ? tf::URI::resolve(tf::String(src), tf::String(base)) : resolve(tf::String(src))).str();
+    }
+    void load_image(const litehtml::tchar_t* src, const litehtml::tchar_t* base, bool) override {
+        std::string key = pictureKey(src, base);
         {
             std::lock_guard<std::mutex> lock(mutex);
             imageRequests.push_back(key);
@@ -237,8 +243,8 @@ public:
             images[key] = sz;
         }
     }
-    void get_image_size(const litehtml::tchar_t* src, const litehtml::tchar_t*, litehtml::size& sz) override {
-        std::string key = resolve(tf::String(src)).str();
+    void get_image_size(const litehtml::tchar_t* src, const litehtml::tchar_t* base, litehtml::size& sz) override {
+        std::string key = pictureKey(src, base);
         std::lock_guard<std::mutex> lock(mutex);
         auto it = images.find(key);
         if (it != images.end())
@@ -247,7 +253,7 @@ public:
     void draw_background(litehtml::uint_ptr, const litehtml::background_paint& bg) override {
         if (bg.image.empty())
             return;
-        std::string key = resolve(tf::String(bg.image)).str();
+        std::string key = pictureKey(bg.image.c_str(), bg.baseurl.c_str());
         std::lock_guard<std::mutex> lock(mutex);
         backgrounds.push_back(key);
     }
@@ -259,12 +265,19 @@ public:
     void set_caption(const litehtml::tchar_t*) override {}
     void set_base_url(const litehtml::tchar_t*) override {}
     void link(const std::shared_ptr<litehtml::document>& doc, const litehtml::element::ptr& el) override {
+        tf::PageBuild shown(*this, document_root(), 0, 0);
+        link_page_css(shown, doc, el);
+    }
+    void link_page_css(tf::PageBuild& page, const std::shared_ptr<litehtml::document>& doc,
+                       const litehtml::element::ptr& el) override {
         const char* rel = el->get_attr("rel");
         const char* href = el->get_attr("href");
         if (!rel || !href || tf::str2lower(std::string(rel).substr(0, 10)) != "stylesheet")
             return;
+        const tf::String address = page.resolve(tf::String(href));
         std::string css;
-        uri_content(resolve(tf::String(href)), css);
+        uri_content(address, css);
+        page.admitStyleSheet(css, address);
         if (!css.empty())
             doc->add_stylesheet(css.c_str(), nullptr, nullptr);
     }

@@ -21,9 +21,9 @@ using tf::HtmlGuard;
 
 namespace {
 
-bool admitted(std::string css) {
+bool admitted(std::string css, CssGuard::Budget* page = nullptr) {
     testing::internal::CaptureStderr();
-    const bool ok = CssGuard::admit(css);
+    const bool ok = CssGuard::admit(css, page);
     const std::string log = testing::internal::GetCapturedStderr();
     EXPECT_EQ(ok, log.find("style sheet refused") == std::string::npos) << log;
     return ok;
@@ -82,19 +82,18 @@ TEST(CssGuard, APagesSheetsShareOneBudget) {
     // Outside a page only the structure counts.
     EXPECT_TRUE(admitted(sheet));
     {
-        const long elements = static_cast<long>(CssGuard::kMaxPageCost / perElement / 3);
-        CssGuard::PageScope page(elements, 0);
-        EXPECT_TRUE(admitted(sheet));
-        EXPECT_TRUE(admitted(sheet));
-        EXPECT_TRUE(admitted("p{color:red}")) << "a small sheet fits beside two copies";
-        EXPECT_FALSE(admitted(sheet)) << "a third copy is beyond the page's budget";
+        CssGuard::Budget page{static_cast<long>(CssGuard::kMaxPageCost / perElement / 3), 0};
+        EXPECT_TRUE(admitted(sheet, &page));
+        EXPECT_TRUE(admitted(sheet, &page));
+        EXPECT_TRUE(admitted("p{color:red}", &page)) << "a small sheet fits beside two copies";
+        EXPECT_FALSE(admitted(sheet, &page)) << "a third copy is beyond the page's budget";
+        EXPECT_TRUE(admitted(sheet)) << "the budget is the page's alone";
     }
     {
         // The page's own sheets took their share already.
-        CssGuard::PageScope page(1000, CssGuard::kMaxPageCost);
-        EXPECT_FALSE(admitted("p{color:red}"));
+        CssGuard::Budget page{1000, CssGuard::kMaxPageCost};
+        EXPECT_FALSE(admitted("p{color:red}", &page));
     }
-    EXPECT_TRUE(admitted(sheet)) << "the budget ends with the page";
 }
 
 TEST(CssGuard, PagesOwnSheetsAndStyleAttributesAreBounded) {
