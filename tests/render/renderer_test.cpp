@@ -202,3 +202,24 @@ TEST(LoadUri, ResourcesOfTheNewPageResolveAgainstItsOwnFolder) {
     EXPECT_EQ(img->get_position().height, 30);
     EXPECT_EQ(view.document_root(), tf::String(dir.path + "/sub"));
 }
+
+TEST(LoadString, APageKeepsItsOwnContainerAfterTheNextIsShown) {
+    // A page still held (a paint, a search in progress) when the next one is
+    // shown paints with its own folder, not with the folder shown now.
+    TestView view;
+    const std::string page = "<div style=\"background-image: url(bg.png); width: 20px; height: 20px\"></div>";
+    view.load_string(page, "/one/");
+    const litehtml::document::ptr first = view.document();
+    ASSERT_TRUE(first);
+    view.load_string(page, "/two/");
+    ASSERT_NE(view.document(), first);
+    auto drawn = [&view] {
+        std::lock_guard<std::mutex> lock(view.mutex);
+        return std::exchange(view.backgrounds, {});
+    };
+    view.paint();
+    EXPECT_EQ(drawn(), std::vector<std::string>{"/two/bg.png"});
+    litehtml::position clip(0, 0, 1000, 1000);
+    first->draw(0, 0, 0, &clip);
+    EXPECT_EQ(drawn(), std::vector<std::string>{"/one/bg.png"});
+}
