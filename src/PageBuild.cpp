@@ -69,7 +69,8 @@ litehtml::uint_ptr PageBuild::create_font(const litehtml::tchar_t* faceName, int
 }
 
 void PageBuild::delete_font(litehtml::uint_ptr hFont) {
-    m_view.delete_font(hFont);
+    if (!m_detached)
+        m_view.delete_font(hFont);
 }
 
 int PageBuild::text_width(const litehtml::tchar_t* text, litehtml::uint_ptr hFont) {

@@ -56,6 +56,10 @@ public:
     // follows it: a prefix of the page then lays out unlike its top.
     bool sheetsSound() const { return m_sheetsSound; }
 
+    // The view is being destroyed with the page still held: the fonts it made
+    // are gone with it, so the document frees them no more.
+    void detach() { m_detached = true; }
+
     // ---- the engine's container: the view's means, this page's state ----
     litehtml::uint_ptr create_font(const litehtml::tchar_t* faceName, int size, int weight,
                                    litehtml::font_style italic, unsigned int decoration,
@@ -103,6 +107,7 @@ private:
     CssGuard::Budget m_budget;
     std::set<std::string> m_sheetsRead;
     bool m_sheetsSound = true;
+    bool m_detached = false;
 };
 
 } // namespace tf

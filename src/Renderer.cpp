@@ -29,9 +29,14 @@ Renderer::Renderer() : mDocRoot("./") {
 Renderer::~Renderer() {
     TF_LOG(LOG_INFO, "");
     if (m_html) {
-        // The engine would free its fonts through a view that is gone already.
+        // The engine frees its fonts through the view, whose parts are gone
+        // already (and its fonts with them): the page lets the view go first.
         TF_LOG(LOG_ERROR, "document still held: the view must call release_document() in its destructor");
-        new litehtml::document::ptr(std::move(m_html)); // deliberately kept: freeing it would crash
+        if (auto* page = dynamic_cast<PageBuild*>(m_html->container()))
+            page->detach();
+        else
+            new litehtml::document::ptr(std::move(m_html)); // not ours: freeing it would call into a dead view
+        m_html.reset();
     }
 }
 

@@ -132,7 +132,12 @@ public:
     };
 
     explicit TestView(int fontSize = 20) : tf::BookWidget(fontSize, "Serif") {}
-    ~TestView() override { release_document(); }
+    ~TestView() override {
+        if (releaseOnDestroy)
+            release_document();
+    }
+    // False: a view that forgets to release its page (the renderer must cope).
+    bool releaseOnDestroy = true;
 
     // Fake books: a format word gets a FakeReader over `books[format]` when present.
     std::map<std::string, FakeBook> books;

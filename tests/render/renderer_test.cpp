@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <memory>
 #include <string>
 
 #include "TempDir.h"
@@ -222,4 +223,17 @@ TEST(LoadString, APageKeepsItsOwnContainerAfterTheNextIsShown) {
     litehtml::position clip(0, 0, 1000, 1000);
     first->draw(0, 0, 0, &clip);
     EXPECT_EQ(drawn(), std::vector<std::string>{"/one/bg.png"});
+}
+
+TEST(LoadString, AViewThatForgetsItsPageStillFreesIt) {
+    auto view = std::make_unique<TestView>();
+    view->releaseOnDestroy = false;
+    view->load_string("<p>some <b>words</b> in two fonts</p>", "/one/");
+    std::weak_ptr<litehtml::document> page = view->document();
+    ASSERT_FALSE(page.expired());
+    testing::internal::CaptureStderr();
+    view.reset();
+    const std::string log = testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(page.expired()) << "the page was kept alive";
+    EXPECT_NE(log.find("document still held"), std::string::npos) << log;
 }
