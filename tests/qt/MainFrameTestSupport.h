@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include "ContentsTree.h"
+#include "ReadingTracker.h"
 #include <QDebug>
 #include <QTest>
 
@@ -108,6 +109,10 @@ public:
             return false;
         view()->viewport()->repaint();
         QApplication::processEvents();
+        // A page shown but not painted yet has not been placed by the tracker
+        // (a kept or saved place): place it now, as its first paint would,
+        // before the test moves the view itself.
+        frame->getTracker()->currentMap();
         return !frame->busy() && !view()->isBook() && view()->pendingTaskCount() == 0;
     }
     bool waitSettled() {
