@@ -119,18 +119,14 @@ QImage firstPage(const QString& path, const std::string& format, const std::stri
     const bool opened = view.load_uri(String(bytesOf(QFileInfo(file).absoluteFilePath())));
     if (format != "html") {
         std::string entry;
-        {
-            auto lock = view.lockReader();
-            BaseReader* reader = view.getReader();
-            if (!opened || !reader || !reader->isOpen())
-                return QImage();
-            const pair_list_t spine = reader->spine();
-            const int type = URI(String(coverEntry)).rtype();
-            if (!coverEntry.empty() && (type == URI::RT_HTML || type == URI::RT_XML))
-                entry = coverEntry;
-            else if (!spine.empty())
-                entry = spine.front().first;
-        }
+        BookWidget::Contents book;
+        if (!opened || !view.bookContents(book))
+            return QImage();
+        const int type = URI(String(coverEntry)).rtype();
+        if (!coverEntry.empty() && (type == URI::RT_HTML || type == URI::RT_XML))
+            entry = coverEntry;
+        else if (!book.spine.empty())
+            entry = book.spine.front().first;
         const auto before = view.document();
         if (!entry.empty())
             view.load_uri(URI::entryAddress(format, entry));

@@ -142,12 +142,11 @@ bool NotePopup::leadsFurther(const URI& target, int linkY) const {
     if (!m_view->current_uri(shown))
         return false;
     const std::string entry = entryOf(target), fragment = target.m_hash.str();
-    auto lock = m_view->lockReader();
-    BaseReader* reader = m_view->getReader();
-    if (!reader || !reader->isOpen())
+    BookWidget::Contents book;
+    if (!m_view->bookContents(book))
         return false;
     // A contents line is a place to go, not a note.
-    for (const auto& line : reader->toc()) {
+    for (const auto& line : book.toc) {
         const size_t hash = line.first.find('#');
         if (hash != std::string::npos && line.first.substr(hash + 1) == fragment &&
             URI::memberName(line.first.substr(0, hash)) == entry)
@@ -156,7 +155,7 @@ bool NotePopup::leadsFurther(const URI& target, int linkY) const {
     if (entry == entryOf(shown))
         return m_view->find_anchor(fragment) > linkY;
     int here = -1, there = -1, index = 0;
-    for (const auto& item : reader->spine()) {
+    for (const auto& item : book.spine) {
         if (item.first == entryOf(shown))
             here = index;
         if (item.first == entry)
@@ -202,16 +201,11 @@ bool NotePopup::showNote(const String& address, const QRect& linkBox) {
     std::string entry = entryOf(uri);
     // The markup is read under the reader's lock; parsing it waits for nobody.
     auto fetch = [this](const std::string& name, bool byId) {
-        auto lock = m_view->lockReader();
-        BaseReader* reader = m_view->getReader();
-        if (!reader || !reader->isOpen())
-            return std::make_pair(std::string(), std::string());
-        const std::string holder = byId ? reader->entry_name_of_id(name) : name;
-        if (holder.empty())
-            return std::make_pair(std::string(), std::string());
+        const std::string holder = byId ? m_view->entryOfId(name) : name;
         std::string out;
-        std::string page = reader->get_entry(holder, out);
-        return std::make_pair(holder, out.empty() ? page : out);
+        if (holder.empty() || !m_view->bookEntry(holder, out))
+            return std::make_pair(std::string(), std::string());
+        return std::make_pair(holder, out);
     };
     NoteExtract::Note note = NoteExtract::extract(fetch(entry, false).second, id);
     if (!note.found) {
@@ -272,15 +266,8 @@ QImage NotePopup::picture(const std::string& src) const {
     std::string name = src;
     if (m_scheme != "fb2" || src.empty() || src[0] != '#')
         name = URI(resolveInNote(src)).member().str();
-    {
-        auto lock = m_view->lockReader();
-        BaseReader* reader = m_view->getReader();
-        if (!reader || !reader->isOpen())
-            return QImage();
-        std::string page = reader->get_entry(name, bytes);
-        if (bytes.empty())
-            bytes.swap(page);
-    }
+    if (!m_view->bookEntry(name, bytes))
+        return QImage();
     std::string mime, decoded;
     if (m_view->isDataBase64Encoded(bytes, mime, decoded))
         bytes.swap(decoded);

@@ -109,6 +109,25 @@ std::string BookWidget::neighbourEntry(const std::string& entry, bool forward) c
     return forward ? m_reader->entry_name_next(entry) : m_reader->entry_name_prev(entry);
 }
 
+std::string BookWidget::entryOfId(const std::string& id) const {
+    auto lock = lockReader();
+    if (!m_reader || !m_reader->isOpen())
+        return std::string();
+    return m_reader->entry_name_of_id(id);
+}
+
+bool BookWidget::bookEntry(const std::string& name, std::string& out) const {
+    out.clear();
+    auto lock = lockReader();
+    if (!m_reader || !m_reader->isOpen())
+        return false;
+    // Readers hand a page back as the result and other members through `out`.
+    std::string page = m_reader->get_entry(name, out);
+    if (out.empty())
+        out.swap(page);
+    return !out.empty();
+}
+
 bool BookWidget::bookCover(const std::string& filename, std::string& title, std::string& coverEntry,
                            std::string& data) const {
     auto lock = lockReader();

@@ -101,6 +101,11 @@ public:
     bool bookContents(Contents& out, bool anyReader = false) const;
     // The entry after (or before) `entry` in reading order; "" at either end.
     std::string neighbourEntry(const std::string& entry, bool forward) const;
+    // The name of the entry that holds the element with this id; "" when none.
+    std::string entryOfId(const std::string& id) const;
+    // The content of an entry (a page's markup, a picture's bytes) into `out`;
+    // false when no book is open or the entry is empty.
+    bool bookEntry(const std::string& name, std::string& out) const;
     // Title, cover entry name and the cover's bytes of the book open under
     // `filename`; false when another book (or none) is open by now.
     bool bookCover(const std::string& filename, std::string& title, std::string& coverEntry,
