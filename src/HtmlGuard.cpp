@@ -103,6 +103,63 @@ std::string lowerName(const char* p, size_t n) {
     return name;
 }
 
+int digitValue(char c, int base) {
+    const int d = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : 99;
+    return d < base ? d : -1;
+}
+
+// An attribute's value as the parser hands it on, as far as the media query
+// parser cares: character references to ASCII decoded (its delimiters, the
+// brackets among them, may be written as references).
+std::string attributeText(const char* p, size_t n) {
+    static const std::pair<const char*, char> kNamed[] = {
+        {"lpar;", '('},  {"rpar;", ')'}, {"comma;", ','}, {"colon;", ':'},    {"amp;", '&'}, {"lt;", '<'},
+        {"gt;", '>'},    {"quot;", '"'}, {"apos;", '\''}, {"Tab;", '\t'}, {"NewLine;", '\n'},
+    };
+    std::string out;
+    out.reserve(n);
+    for (size_t i = 0; i < n; ++i) {
+        if (p[i] != '&') {
+            out.push_back(p[i]);
+            continue;
+        }
+        size_t k = i + 1;
+        if (k < n && p[k] == '#') {
+            const bool hex = k + 1 < n && (p[k + 1] == 'x' || p[k + 1] == 'X');
+            k += hex ? 2 : 1;
+            const int base = hex ? 16 : 10;
+            unsigned long code = 0;
+            const size_t digits = k;
+            for (; k < n && k - digits < 8; ++k) {
+                const int d = digitValue(p[k], base);
+                if (d < 0)
+                    break;
+                code = code * static_cast<unsigned long>(base) + static_cast<unsigned long>(d);
+            }
+            if (k > digits && code > 0 && code < 0x80) {
+                out.push_back(static_cast<char>(code));
+                i = (k < n && p[k] == ';') ? k : k - 1;
+                continue;
+            }
+        } else {
+            bool named = false;
+            for (const auto& entity : kNamed) {
+                const size_t len = std::strlen(entity.first);
+                if (n - k >= len && std::memcmp(p + k, entity.first, len) == 0) {
+                    out.push_back(entity.second);
+                    i = k + len - 1;
+                    named = true;
+                    break;
+                }
+            }
+            if (named)
+                continue;
+        }
+        out.push_back('&');
+    }
+    return out;
+}
+
 bool startsWithNoCase(const char* s, size_t n, size_t at, const char* word) {
     const size_t len = std::strlen(word);
     if (at + len > n)
@@ -323,7 +380,7 @@ private:
         for (const Tag::Span& span : t.styles) {
             if (span.begin >= t.cut && t.attributes > HtmlGuard::kMaxAttributes)
                 break;
-            if (span.media ? CssGuard::mediaParses(std::string(s + span.valueBegin, span.valueEnd - span.valueBegin))
+            if (span.media ? CssGuard::mediaParses(attributeText(s + span.valueBegin, span.valueEnd - span.valueBegin))
                            : CssGuard::measureDeclarations(s + span.valueBegin, span.valueEnd - span.valueBegin).sound())
                 continue;
             if (m_out) {

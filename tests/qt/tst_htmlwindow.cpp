@@ -173,6 +173,8 @@ private slots:
         QTest::newRow("@import media") << "<style>@import url(red.css) screen and (;</style>" << false;
         QTest::newRow("@import media in a linked sheet") << "<link rel='stylesheet' href='imports.css'/>" << false;
         QTest::newRow("link media") << "<link rel='stylesheet' href='red.css' media='screen and ('/>" << false;
+        QTest::newRow("link media, bracket as a reference")
+            << "<link rel='stylesheet' href='red.css' media='screen and &#40;'/>" << false;
     }
 
     void malformedMediaQueriesApplyNowhere() {

@@ -157,6 +157,24 @@ TEST(CssSettle, MalformedMediaQueriesApplyNowhere) {
     EXPECT_EQ(CssGuard::settleMediaList("screen and ("), "not all");
 }
 
+TEST(CssSettle, MalformedMediaAttributesBecomeNotAll) {
+    // The engine parses a link's media itself; a bracket may hide behind a reference.
+    for (const char* media : {"screen and (", "screen and &#40;", "screen and &#x28", "screen and &lpar;"}) {
+        SCOPED_TRACE(media);
+        const std::string page = std::string("<html><head><link rel='stylesheet' href='a.css' media='") + media +
+                                 "'/></head><body><p>x</p></body></html>";
+        EXPECT_FALSE(HtmlGuard::measure(page).within());
+        std::string bounded;
+        ASSERT_TRUE(HtmlGuard::bound(page, bounded));
+        EXPECT_NE(bounded.find("media=\"not all\""), std::string::npos) << bounded;
+        EXPECT_NE(bounded.find("href='a.css'"), std::string::npos) << bounded;
+    }
+    for (const char* media : {"screen and (min-width: 30em)", "print", "screen &amp; print"})
+        EXPECT_TRUE(HtmlGuard::measure(std::string("<link rel='stylesheet' href='a.css' media='") + media + "'/><p>x</p>")
+                        .within())
+            << media;
+}
+
 TEST(CssSettle, PageWithAMalformedMediaQueryIsShown) {
     // The page guard settles the inline sheet; the engine would throw on it.
     const std::string page =
