@@ -95,6 +95,11 @@ const litehtml::tchar_t* PageBuild::get_default_font_name() const {
 }
 
 void PageBuild::draw_list_marker(litehtml::uint_ptr hdc, const litehtml::list_marker& marker) {
+    // Painting: only a picture marker the engine names no folder for needs one.
+    if (marker.image.empty() || (marker.baseurl && *marker.baseurl)) {
+        m_view.draw_list_marker(hdc, marker);
+        return;
+    }
     litehtml::list_marker own = marker;
     own.baseurl = baseOr(marker.baseurl);
     m_view.draw_list_marker(hdc, own);
