@@ -90,6 +90,7 @@ void WholeBookSearch::start(const QString& phrase, bool exact) {
     m_chaptersWithHits = 0;
     m_current = -1;
     m_pendingMark = -1;
+    m_shownMark = -1;
     m_panel->clear();
     m_finished = true;
     if (phrase.trimmed().isEmpty())
@@ -165,6 +166,7 @@ void WholeBookSearch::pick(int index) {
     if (index < 0 || index >= static_cast<int>(m_hits.size()))
         return;
     m_current = index;
+    m_shownMark = -1;
     m_panel->setCurrentRow(index);
     const BookSearch::Hit& hit = m_hits[static_cast<size_t>(index)];
     if (m_tracker->currentEntry() == static_cast<long>(hit.entry)) {
@@ -186,6 +188,16 @@ void WholeBookSearch::pick(int index) {
 }
 
 void WholeBookSearch::onLayoutChanged() {
+    if (m_pendingMark < 0 && m_shownMark >= 0 && m_shownMark < static_cast<int>(m_hits.size()) &&
+        m_tracker->currentEntry() == static_cast<long>(m_hits[static_cast<size_t>(m_shownMark)].entry) &&
+        !m_view->is_partial()) {
+        bool anyMarked = false;
+        for (size_t i = 0, n = m_view->textRangeSize(); i < n && !anyMarked; ++i)
+            anyMarked = m_view->isRunMarked(i);
+        if (!anyMarked)
+            markHit(m_shownMark);
+        return;
+    }
     if (m_pendingMark < 0 || m_pendingMark >= static_cast<int>(m_hits.size()))
         return;
     if (m_tracker->currentEntry() != static_cast<long>(m_hits[static_cast<size_t>(m_pendingMark)].entry))
@@ -230,6 +242,7 @@ void WholeBookSearch::markHit(int index) {
         m_view->setScrollPosition(std::max(0, top - page / 3));
     m_view->dropTiles();
     m_view->viewport()->update();
+    m_shownMark = index;
     emit marked(index);
 }
 

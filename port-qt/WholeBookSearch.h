@@ -82,6 +82,9 @@ private:
     size_t m_chaptersWithHits = 0;
     int m_current = -1;
     int m_pendingMark = -1;
+    // The result last marked: a new build of its chapter (the window was
+    // resized) comes without marks and gets it again.
+    int m_shownMark = -1;
     unsigned m_generation = 0;
     bool m_finished = true;
     std::shared_ptr<std::atomic<bool>> m_cancel;
