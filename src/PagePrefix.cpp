@@ -146,9 +146,30 @@ bool PagePrefix::holdsId(const std::string& html, const std::string& id, size_t 
     return false;
 }
 
-size_t PagePrefix::cut(const std::string& html, size_t budget) {
-    const size_t none = html.size();
+namespace {
+
+// Elements that have no end tag and open nothing.
+bool isVoid(const std::string& name) {
+    return among(name, {"area", "base", "br", "col", "embed", "hr", "img", "image", "input", "link", "meta", "param",
+                        "source", "track", "wbr"});
+}
+
+// Where the last style sheet (a style block or a linked sheet) starts; 0 for none.
+size_t lastSheet(const std::string& s) {
+    size_t last = 0;
+    for (const char* tag : {"<style", "<link"})
+        for (size_t at = findNoCase(s, 0, tag); at != std::string::npos; at = findNoCase(s, at + 1, tag))
+            last = std::max(last, at + 1);
+    return last;
+}
+
+} // namespace
+
+void PagePrefix::cutPoints(const std::string& html,
+                           const std::function<bool(size_t end, const std::vector<OpenTag>& open)>& atCut) {
     const std::string& s = html;
+    const size_t sheet = lastSheet(s);
+    std::vector<OpenTag> stack;
     int whole = 0;   // open elements that allow no cut inside
     int foreign = 0; // SVG or MathML: no raw text, no cut
     int open = 0;    // formatting elements not closed yet
@@ -156,7 +177,7 @@ size_t PagePrefix::cut(const std::string& html, size_t budget) {
     while (i < s.size()) {
         const size_t lt = s.find('<', i);
         if (lt == std::string::npos || lt + 1 >= s.size())
-            return none;
+            return;
         const char next = s[lt + 1];
         if (next == '!') {
             size_t end;
@@ -171,14 +192,14 @@ size_t PagePrefix::cut(const std::string& html, size_t budget) {
                 end = end == std::string::npos ? end : end + 1;
             }
             if (end == std::string::npos)
-                return none;
+                return;
             i = end;
             continue;
         }
         if (next == '?') {
             const size_t end = s.find('>', lt + 2);
             if (end == std::string::npos)
-                return none;
+                return;
             i = end + 1;
             continue;
         }
@@ -194,10 +215,15 @@ size_t PagePrefix::cut(const std::string& html, size_t budget) {
         bool selfClosing = false;
         const size_t end = skipAttributes(s, p, selfClosing);
         if (end == std::string::npos)
-            return none;
+            return;
         i = end;
 
         if (endTag) {
+            for (size_t k = stack.size(); k > 0; --k)
+                if (stack[k - 1].name == name) {
+                    stack.resize(k - 1);
+                    break;
+                }
             if (foreign == 0 && formatting(name))
                 open = open > 0 ? open - 1 : 0;
             if (wholeOnly(name)) {
@@ -205,14 +231,12 @@ size_t PagePrefix::cut(const std::string& html, size_t budget) {
                     foreign = foreign > 0 ? foreign - 1 : 0;
                 whole = whole > 0 ? whole - 1 : 0;
             }
-            if (whole == 0 && foreign == 0 && open == 0 && end >= budget && cutPoint(name)) {
-                // A sheet further on styles what comes before it as well.
-                if (findNoCase(s, end, "<style") != std::string::npos || findNoCase(s, end, "<link") != std::string::npos)
-                    return none;
-                return end;
-            }
+            if (whole == 0 && foreign == 0 && open == 0 && end >= sheet && cutPoint(name) && !atCut(end, stack))
+                return;
             continue;
         }
+        if (!selfClosing && (foreign > 0 || !isVoid(name)))
+            stack.push_back(OpenTag{lt, end, name});
         if (selfClosing && foreign > 0)
             continue;
         if (foreign == 0 && formatting(name))
@@ -227,11 +251,21 @@ size_t PagePrefix::cut(const std::string& html, size_t budget) {
             const std::string close = "</" + name;
             const size_t stop = findNoCase(s, i, close.c_str());
             if (stop == std::string::npos)
-                return none;
+                return;
             i = stop;
         }
     }
-    return none;
+}
+
+size_t PagePrefix::cut(const std::string& html, size_t budget) {
+    size_t found = html.size();
+    cutPoints(html, [&](size_t end, const std::vector<OpenTag>&) {
+        if (end < budget)
+            return true;
+        found = end;
+        return false;
+    });
+    return found;
 }
 
 bool PagePrefix::looksAhead(const char* s, size_t size) {

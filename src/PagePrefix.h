@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
+#include <vector>
 
 namespace tf {
 
@@ -22,6 +24,20 @@ namespace tf {
 // these are laid out whole.
 class PagePrefix {
 public:
+    // A start tag as written: html[begin, end), of an element named `name` (lower case).
+    struct OpenTag {
+        size_t begin = 0;
+        size_t end = 0;
+        std::string name;
+    };
+
+    // Calls `atCut` with every place `end` where the markup may be cut, in
+    // order, and the elements open there (outermost first); stops when it
+    // returns false. A place before a style sheet is none: the sheet styles
+    // what comes before it as well.
+    static void cutPoints(const std::string& html,
+                          const std::function<bool(size_t end, const std::vector<OpenTag>& open)>& atCut);
+
     // The length of the shortest prefix of `html` that is at least `budget`
     // bytes long and ends right after the end tag of a block ("</p>",
     // "</div>", "</section>" ...) where a cut changes nothing before it;

@@ -1,0 +1,100 @@
+#include "src/ChapterPieces.h"
+
+#include <algorithm>
+
+#include "src/PagePrefix.h"
+
+namespace tf {
+
+namespace {
+
+char lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// The end of the first "</head>" (any case), or 0 when there is none.
+size_t headEnd(const std::string& s) {
+    for (size_t at = s.find("</"); at != std::string::npos; at = s.find("</", at + 2)) {
+        static const char kHead[] = "head";
+        size_t k = 0;
+        while (k < 4 && at + 2 + k < s.size() && lower(s[at + 2 + k]) == kHead[k])
+            ++k;
+        if (k == 4) {
+            const size_t close = s.find('>', at);
+            return close == std::string::npos ? 0 : close + 1;
+        }
+    }
+    return 0;
+}
+
+} // namespace
+
+ChapterPieces::ChapterPieces(std::shared_ptr<const std::string> html, size_t budget)
+    : m_html(html ? std::move(html) : std::make_shared<const std::string>()) {
+    const std::string& s = *m_html;
+    const size_t head = headEnd(s);
+    m_head = s.substr(0, head);
+    Piece current;
+    const bool lookahead = PagePrefix::looksAhead(s);
+    if (!lookahead && s.size() >= 2 * budget) {
+        PagePrefix::cutPoints(s, [&](size_t end, const std::vector<PagePrefix::OpenTag>& open) {
+            if (end < head || end - current.begin < budget || s.size() - end < budget / 2)
+                return true;
+            current.end = end;
+            m_pieces.push_back(current);
+            current = Piece();
+            current.begin = end;
+            for (const PagePrefix::OpenTag& tag : open)
+                if (tag.begin >= head)
+                    current.reopen.append(s, tag.begin, tag.end - tag.begin);
+            return true;
+        });
+    }
+    current.end = s.size();
+    m_pieces.push_back(current);
+}
+
+const std::string& ChapterPieces::html() const {
+    static const std::string kNone;
+    return m_html ? *m_html : kNone;
+}
+
+std::string ChapterPieces::window(size_t first, size_t last) const {
+    if (first > last || last >= m_pieces.size())
+        return std::string();
+    const std::string& s = *m_html;
+    const Piece& a = m_pieces[first];
+    const Piece& b = m_pieces[last];
+    if (first == 0)
+        return s.substr(0, b.end);
+    std::string out;
+    out.reserve(m_head.size() + a.reopen.size() + (b.end - a.begin));
+    out += m_head;
+    out += a.reopen;
+    out.append(s, a.begin, b.end - a.begin);
+    return out;
+}
+
+size_t ChapterPieces::pieceAt(size_t at) const {
+    const auto it = std::upper_bound(m_pieces.begin(), m_pieces.end(), at,
+                                     [](size_t value, const Piece& p) { return value < p.end; });
+    return it == m_pieces.end() ? m_pieces.size() - 1 : static_cast<size_t>(it - m_pieces.begin());
+}
+
+size_t ChapterPieces::pieceOfId(const std::string& id) const {
+    const std::string& s = *m_html;
+    if (!PagePrefix::holdsId(s, id, s.size()))
+        return m_pieces.size();
+    // The first piece by whose end the element has started.
+    size_t lo = 0, hi = m_pieces.size() - 1;
+    while (lo < hi) {
+        const size_t mid = (lo + hi) / 2;
+        if (PagePrefix::holdsId(s, id, m_pieces[mid].end))
+            hi = mid;
+        else
+            lo = mid + 1;
+    }
+    return lo;
+}
+
+} // namespace tf
