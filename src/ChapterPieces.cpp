@@ -1,6 +1,8 @@
 #include "src/ChapterPieces.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cstdlib>
 
 #include "src/PagePrefix.h"
 
@@ -11,6 +13,9 @@ namespace {
 char lower(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
+
+// Deeper than this, a page is cut nowhere: reopening so much would outweigh a piece.
+constexpr size_t kMaxReopened = 64;
 
 // The end of the first "</head>" (any case), or 0 when there is none.
 size_t headEnd(const std::string& s) {
@@ -38,15 +43,21 @@ ChapterPieces::ChapterPieces(std::shared_ptr<const std::string> html, size_t bud
     const bool lookahead = PagePrefix::looksAhead(s);
     if (!lookahead && s.size() >= 2 * budget) {
         PagePrefix::cutPoints(s, [&](size_t end, const std::vector<PagePrefix::OpenTag>& open) {
-            if (end < head || end - current.begin < budget || s.size() - end < budget / 2)
+            if (end < head || end - current.begin < budget || s.size() - end < budget / 2 ||
+                open.size() > kMaxReopened)
+                return true;
+            std::string reopen;
+            for (const PagePrefix::OpenTag& tag : open)
+                if (tag.begin >= head)
+                    reopen.append(s, tag.begin, tag.end - tag.begin);
+            // Every window starting here repeats these tags.
+            if (reopen.size() > budget / 4)
                 return true;
             current.end = end;
             m_pieces.push_back(current);
             current = Piece();
             current.begin = end;
-            for (const PagePrefix::OpenTag& tag : open)
-                if (tag.begin >= head)
-                    current.reopen.append(s, tag.begin, tag.end - tag.begin);
+            current.reopen = std::move(reopen);
             return true;
         });
     }
@@ -59,19 +70,59 @@ const std::string& ChapterPieces::html() const {
     return m_html ? *m_html : kNone;
 }
 
-std::string ChapterPieces::window(size_t first, size_t last) const {
+std::string ChapterPieces::window(size_t first, size_t last, bool marked) const {
     if (first > last || last >= m_pieces.size())
         return std::string();
     const std::string& s = *m_html;
     const Piece& a = m_pieces[first];
     const Piece& b = m_pieces[last];
-    if (first == 0)
-        return s.substr(0, b.end);
     std::string out;
-    out.reserve(m_head.size() + a.reopen.size() + (b.end - a.begin));
-    out += m_head;
-    out += a.reopen;
-    out.append(s, a.begin, b.end - a.begin);
+    out.reserve(m_head.size() + a.reopen.size() + (b.end - a.begin) + 40 * (last - first));
+    if (first > 0) {
+        out += m_head;
+        out += a.reopen;
+    }
+    size_t from = a.begin;
+    for (size_t i = first + 1; marked && i <= last; ++i) {
+        // The name of the piece's first start tag ends where its mark goes.
+        size_t at = m_pieces[i].begin;
+        size_t name = std::string::npos;
+        while ((at = s.find('<', at)) != std::string::npos && at < m_pieces[i].end) {
+            if (at + 1 < s.size() && std::isalpha(static_cast<unsigned char>(s[at + 1]))) {
+                name = at + 1;
+                while (name < s.size() && !std::isspace(static_cast<unsigned char>(s[name])) && s[name] != '/' &&
+                       s[name] != '>')
+                    ++name;
+                break;
+            }
+            ++at;
+        }
+        if (name == std::string::npos || name >= m_pieces[i].end)
+            continue;
+        out.append(s, from, name - from);
+        out += ' ';
+        out += kMark;
+        out += "=\"" + std::to_string(i) + "\"";
+        from = name;
+    }
+    out.append(s, from, b.end - from);
+    return out;
+}
+
+std::vector<std::pair<size_t, int>> ChapterPieces::tops(const litehtml::document::ptr& doc) {
+    std::vector<std::pair<size_t, int>> out;
+    if (!doc || !doc->root())
+        return out;
+    for (const litehtml::element::ptr& el : doc->root()->select_all(std::string("[") + kMark + "]")) {
+        const char* value = el->get_attr(kMark);
+        if (!value)
+            continue;
+        char* end = nullptr;
+        const unsigned long piece = std::strtoul(value, &end, 10);
+        if (end != value)
+            out.emplace_back(static_cast<size_t>(piece), el->get_placement().y);
+    }
+    std::sort(out.begin(), out.end());
     return out;
 }
 

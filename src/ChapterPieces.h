@@ -3,7 +3,10 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include <litehtml.h>
 
 namespace tf {
 
@@ -35,7 +38,13 @@ public:
     const Piece& piece(size_t i) const { return m_pieces[i]; }
 
     // Pieces [first, last] as a page; "" when first > last or last >= size().
-    std::string window(size_t first, size_t last) const;
+    // `marked`: the first start tag of each piece after the first carries the
+    // piece's number (kMark), which changes nothing in its layout, so that
+    // where each piece starts can be read from the laid-out page (tops()).
+    std::string window(size_t first, size_t last, bool marked = false) const;
+    // Piece number and top (document y) of each marked piece start in a laid-out window.
+    static std::vector<std::pair<size_t, int>> tops(const litehtml::document::ptr& doc);
+    static constexpr const char* kMark = "data-orinel-piece";
     // The piece that holds byte `at` of the markup (the last one past its end).
     size_t pieceAt(size_t at) const;
     // The piece where the element with this id starts; size() when none does.

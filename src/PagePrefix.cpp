@@ -219,7 +219,9 @@ void PagePrefix::cutPoints(const std::string& html,
         i = end;
 
         if (endTag) {
-            for (size_t k = stack.size(); k > 0; --k)
+            // Well-formed pages close the innermost element; a stray end tag is
+            // looked for a few levels down only, so a deep stack costs no more.
+            for (size_t k = stack.size(); k > 0 && stack.size() - k < 16; --k)
                 if (stack[k - 1].name == name) {
                     stack.resize(k - 1);
                     break;

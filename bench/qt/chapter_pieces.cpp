@@ -15,10 +15,12 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "HtmlWindow.h"
 #include "bench/bench_util.h"
 #include "src/ChapterPieces.h"
+#include "src/ChapterStrip.h"
 
 namespace {
 
@@ -67,24 +69,31 @@ int main(int argc, char** argv) {
         return 0;
     }
     const tf::ChapterPieces pieces(html, pieceKb * 1024);
+    std::vector<size_t> bytes;
+    for (size_t i = 0; i < pieces.size(); ++i)
+        bytes.push_back(pieces.piece(i).end - pieces.piece(i).begin);
+    tf::ChapterStrip strip(bytes);
     double slowest = 0, total = 0;
     int height = 0, builds = 0;
     // Windows of `window` pieces, each starting a piece after the last one's start.
     for (size_t first = 0; first < pieces.size(); ++first) {
         const size_t last = std::min(pieces.size() - 1, first + window - 1);
         const auto start = bench::Clock::now();
-        view.load_string(pieces.window(first, last), root);
+        view.load_string(pieces.window(first, last, true), root);
         const double ms = bench::ms(bench::Clock::now() - start);
         slowest = std::max(slowest, ms);
         total += ms;
         ++builds;
-        if (view.document())
+        if (auto lock = view.lockDocument(); view.document()) {
             height = std::max(height, view.document()->height());
+            strip.measured(first, last, tf::ChapterPieces::tops(view.document()), view.document()->height());
+        }
         if (last + 1 == pieces.size())
             break;
     }
     std::printf("%zu pieces of >= %zu KB, windows of %zu: %d layouts, %.0f ms each on average, slowest %.0f ms, "
-                "tallest %d px, peak RSS %.0f MB (%.0f MB before)\n",
-                pieces.size(), pieceKb, window, builds, total / builds, slowest, height, memoryMb("VmHWM"), before);
+                "tallest %d px, the chapter %d px, peak RSS %.0f MB (%.0f MB before)\n",
+                pieces.size(), pieceKb, window, builds, total / builds, slowest, height, strip.height(),
+                memoryMb("VmHWM"), before);
     return 0;
 }

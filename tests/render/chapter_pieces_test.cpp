@@ -7,9 +7,11 @@
 #include <algorithm>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "TestView.h"
 #include "src/ChapterPieces.h"
+#include "src/ChapterStrip.h"
 
 using test::TestView;
 using tf::ChapterPieces;
@@ -76,6 +78,9 @@ TEST(ChapterPieces, MarkupThatCannotBeCutIsOnePiece) {
         {"a sheet at the end of the body", "<html><body>" + body + "<style>p{color:red}</style></body></html>"},
         {"one numbered list", "<html><body><ol>" + body + "</ol></body></html>"},
         {"an unclosed comment", "<html><body><!-- " + body},
+        {"nested deeper than is worth reopening",
+         "<html><body>" + [] { std::string d; for (int i = 0; i < 100; ++i) d += "<div class='level'>"; return d; }() +
+             body + "</body></html>"},
     };
     for (const auto& c : cases) {
         const ChapterPieces pieces(shared(c.html), 2000);
@@ -93,11 +98,20 @@ TEST(ChapterPieces, AWindowLaysOutLikeTheWholeChapter) {
                              "<h2>Two</h2>" + paragraphs(300, 150) + "</div></body></html>";
     const ChapterPieces pieces(shared(html), 4000);
     ASSERT_GE(pieces.size(), 5u);
-    TestView whole;
-    whole.width = 500;
-    whole.load_string(html, "");
+    // Marked, so that where each piece starts can be compared: marks change nothing.
+    TestView whole, plain;
+    whole.width = plain.width = 500;
+    whole.load_string(pieces.window(0, pieces.size() - 1, true), "");
+    plain.load_string(html, "");
     const auto all = whole.paint();
     ASSERT_FALSE(all.empty());
+    ASSERT_EQ(whole.document()->height(), plain.document()->height());
+    const auto wholeTops = ChapterPieces::tops(whole.document());
+    ASSERT_EQ(wholeTops.size(), pieces.size() - 1);
+    for (size_t i = 0; i < wholeTops.size(); ++i) {
+        EXPECT_EQ(wholeTops[i].first, i + 1);
+        EXPECT_GT(wholeTops[i].second, i == 0 ? 0 : wholeTops[i - 1].second);
+    }
 
     const struct {
         size_t first, last;
@@ -105,7 +119,7 @@ TEST(ChapterPieces, AWindowLaysOutLikeTheWholeChapter) {
     for (const auto& w : windows) {
         TestView part;
         part.width = 500;
-        part.load_string(pieces.window(w.first, w.last), "");
+        part.load_string(pieces.window(w.first, w.last, true), "");
         const auto runs = part.paint();
         ASSERT_FALSE(runs.empty());
         // The window's first runs in the whole layout (paragraphs are numbered).
@@ -130,5 +144,68 @@ TEST(ChapterPieces, AWindowLaysOutLikeTheWholeChapter) {
         if (w.first == 0) {
             EXPECT_EQ(dy, 0);
         }
+        // Each piece starts where it does in the whole chapter.
+        const auto partTops = ChapterPieces::tops(part.document());
+        ASSERT_EQ(partTops.size(), w.last - w.first);
+        for (const auto& top : partTops) {
+            ASSERT_GT(top.first, w.first);
+            EXPECT_EQ(top.second + dy, wholeTops[top.first - 1].second) << "piece " << top.first;
+        }
     }
+}
+
+TEST(ChapterStrip, WindowsAroundAPlace) {
+    const tf::ChapterStrip strip(std::vector<size_t>(6, 1000));
+    const struct {
+        size_t piece, count, first, last;
+    } cases[] = {{0, 3, 0, 2}, {1, 3, 0, 2}, {3, 3, 2, 4}, {5, 3, 3, 5}, {9, 3, 3, 5}, {2, 9, 0, 5}, {2, 0, 2, 2}};
+    for (const auto& c : cases) {
+        const auto w = strip.windowAround(c.piece, c.count);
+        EXPECT_EQ(w.first, c.first) << c.piece << "/" << c.count;
+        EXPECT_EQ(w.second, c.last) << c.piece << "/" << c.count;
+    }
+    EXPECT_EQ(tf::ChapterStrip().windowAround(3, 3), std::make_pair(size_t(0), size_t(0)));
+}
+
+// Scrolling a chapter through windows: estimates from the pieces measured so
+// far, then the strip's tops and height as the whole chapter's layout has them.
+TEST(ChapterStrip, MeasuredWindowsGiveTheWholeChaptersTops) {
+    const std::string html = "<html><head><style>h2 { margin: 2em 0 1em }</style></head><body><div>" +
+                             paragraphs(0, 200) + "<h2>Two</h2>" + paragraphs(200, 200) + "</div></body></html>";
+    const ChapterPieces pieces(shared(html), 3000);
+    ASSERT_GE(pieces.size(), 6u);
+    TestView whole;
+    whole.width = 500;
+    whole.load_string(pieces.window(0, pieces.size() - 1, true), "");
+    const auto wholeTops = ChapterPieces::tops(whole.document());
+    const int wholeHeight = whole.document()->height();
+
+    std::vector<size_t> bytes;
+    for (size_t i = 0; i < pieces.size(); ++i)
+        bytes.push_back(pieces.piece(i).end - pieces.piece(i).begin);
+    tf::ChapterStrip strip(bytes);
+    ASSERT_FALSE(strip.isMeasured(0));
+    for (size_t p = 0; p < pieces.size(); ++p) {
+        const auto w = strip.windowAround(p, 3);
+        TestView part;
+        part.width = 500;
+        part.load_string(pieces.window(w.first, w.second, true), "");
+        strip.measured(w.first, w.second, ChapterPieces::tops(part.document()), part.document()->height());
+        if (p == 0) {
+            // Pieces not laid out yet are estimated at what the measured ones took per byte.
+            const size_t k = pieces.size() - 1;
+            EXPECT_FALSE(strip.isMeasured(k));
+            const double perByte = static_cast<double>(strip.top(3)) / static_cast<double>(pieces.piece(3).begin);
+            EXPECT_NEAR(strip.pieceHeight(k), perByte * static_cast<double>(bytes[k]), 2.0);
+        }
+    }
+    for (size_t i = 0; i < pieces.size(); ++i)
+        ASSERT_TRUE(strip.isMeasured(i)) << i;
+    for (const auto& t : wholeTops)
+        EXPECT_EQ(strip.top(t.first), t.second) << "piece " << t.first;
+    EXPECT_EQ(strip.height(), wholeHeight);
+    EXPECT_EQ(strip.pieceAt(0), 0u);
+    EXPECT_EQ(strip.pieceAt(wholeTops[2].second), 3u);
+    EXPECT_EQ(strip.pieceAt(wholeTops[2].second - 1), 2u);
+    EXPECT_EQ(strip.pieceAt(wholeHeight + 100), pieces.size() - 1);
 }
