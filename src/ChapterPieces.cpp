@@ -70,20 +70,32 @@ const std::string& ChapterPieces::html() const {
     return m_html ? *m_html : kNone;
 }
 
-std::string ChapterPieces::window(size_t first, size_t last, bool marked) const {
+namespace {
+
+// An empty block of a given height that no style of a book is written for.
+std::string space(int height, const std::string& mark) {
+    return "<orinel-space" + mark + " style=\"display:block;height:" + std::to_string(std::max(0, height)) +
+           "px;margin:0;padding:0;border:0\"></orinel-space>";
+}
+
+} // namespace
+
+std::string ChapterPieces::window(size_t first, size_t last, bool marked, int above, int below) const {
     if (first > last || last >= m_pieces.size())
         return std::string();
     const std::string& s = *m_html;
     const Piece& a = m_pieces[first];
     const Piece& b = m_pieces[last];
     std::string out;
-    out.reserve(m_head.size() + a.reopen.size() + (b.end - a.begin) + 40 * (last - first));
+    out.reserve(m_head.size() + a.reopen.size() + (b.end - a.begin) + 40 * (last - first) + 300);
     if (first > 0) {
         out += m_head;
         out += a.reopen;
+        if (above > 0)
+            out += space(above, "");
     }
     size_t from = a.begin;
-    for (size_t i = first + 1; marked && i <= last; ++i) {
+    for (size_t i = first == 0 ? 1 : first; marked && i <= last; ++i) {
         // The name of the piece's first start tag ends where its mark goes.
         size_t at = m_pieces[i].begin;
         size_t name = std::string::npos;
@@ -105,7 +117,13 @@ std::string ChapterPieces::window(size_t first, size_t last, bool marked) const 
         out += "=\"" + std::to_string(i) + "\"";
         from = name;
     }
+    if (!marked && below <= 0) {
+        out.append(s, from, b.end - from);
+        return out;
+    }
+    // After the chapter's end the parser still places it in the body.
     out.append(s, from, b.end - from);
+    out += space(below, marked ? std::string(" ") + kMark + "=\"" + std::to_string(last + 1) + "\"" : std::string());
     return out;
 }
 

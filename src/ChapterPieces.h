@@ -38,10 +38,13 @@ public:
     const Piece& piece(size_t i) const { return m_pieces[i]; }
 
     // Pieces [first, last] as a page; "" when first > last or last >= size().
-    // `marked`: the first start tag of each piece after the first carries the
-    // piece's number (kMark), which changes nothing in its layout, so that
-    // where each piece starts can be read from the laid-out page (tops()).
-    std::string window(size_t first, size_t last, bool marked = false) const;
+    // `marked`: the first start tag of each piece carries the piece's number
+    // (kMark), which changes nothing in its layout, and an empty block after
+    // the last one carries last + 1, so that where each piece starts and the
+    // window ends can be read from the laid-out page (tops()). `above` and
+    // `below`: empty space before the first piece and after the last, standing
+    // in for the pieces left out.
+    std::string window(size_t first, size_t last, bool marked = false, int above = 0, int below = 0) const;
     // Piece number and top (document y) of each marked piece start in a laid-out window.
     static std::vector<std::pair<size_t, int>> tops(const litehtml::document::ptr& doc);
     static constexpr const char* kMark = "data-orinel-piece";

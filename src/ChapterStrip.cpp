@@ -18,21 +18,31 @@ ChapterStrip::ChapterStrip(std::vector<size_t> bytes) {
 void ChapterStrip::measured(size_t first, size_t last, const std::vector<std::pair<size_t, int>>& tops, int height) {
     if (first > last || last >= m_pieces.size() || height < 0)
         return;
-    // Starts of the window's pieces; unmarked ones (no start tag to carry a mark) stay unknown.
-    std::vector<int> start(last - first + 2, -1);
-    start[0] = 0;
-    start[last - first + 1] = height;
+    // Starts of the window's pieces as marked; unmarked ones (no start tag to
+    // carry a mark) stay unknown, and the page's top and bottom stand in for
+    // the first piece's start and the end.
+    const size_t n = last - first + 2;
+    std::vector<int> start(n, -1);
+    std::vector<bool> marked(n, false);
     for (const auto& t : tops)
-        if (t.first > first && t.first <= last && t.second >= 0 && t.second <= height)
+        if (t.first >= first && t.first <= last + 1 && t.second >= 0 && t.second <= height) {
             start[t.first - first] = t.second;
+            marked[t.first - first] = true;
+        }
+    if (start[0] < 0)
+        start[0] = 0;
+    if (start[n - 1] < 0)
+        start[n - 1] = height;
     for (size_t i = first; i <= last; ++i) {
         const int from = start[i - first];
         const int to = start[i - first + 1];
         if (from < 0 || to < from)
             continue;
-        // The chapter's own ends are real ends; a window's ends carry its page's margins.
-        const bool exact = (i > first || i == 0) && (i < last || i + 1 == m_pieces.size());
-        const int quality = exact ? 2 : 1;
+        // Between two marks (or the chapter's own top and end) is exactly the
+        // piece; what the page adds at its ends counts only until then.
+        const bool fromExact = marked[i - first] || i == 0;
+        const bool toExact = i < last ? marked[i - first + 1] : i + 1 == m_pieces.size();
+        const int quality = fromExact && toExact ? 2 : 1;
         Piece& p = m_pieces[i];
         if (quality >= p.quality) {
             p.height = to - from;

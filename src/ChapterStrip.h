@@ -22,7 +22,9 @@ public:
 
     size_t size() const { return m_pieces.size(); }
     // A window of pieces [first, last] was laid out `height` px tall, with
-    // `tops` the page y of the starts of pieces after `first` (ChapterPieces::tops).
+    // `tops` the page y of the starts of its pieces (ChapterPieces::tops): those
+    // after `first`, and `first` and the end (`last` + 1) where marked; the
+    // page's top and bottom stand in for them otherwise.
     void measured(size_t first, size_t last, const std::vector<std::pair<size_t, int>>& tops, int height);
     // Whether piece i has been laid out (in any window).
     bool isMeasured(size_t i) const { return i < m_pieces.size() && m_pieces[i].quality > 0; }

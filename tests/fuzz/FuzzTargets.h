@@ -11,12 +11,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "../render/TestView.h"
 #include "readers/EPUBReader.h"
 #include "readers/FB2Reader.h"
+#include "src/ChapterPieces.h"
 #include "src/BookSearch.h"
 #include "src/CssGuard.h"
 #include "src/EntryText.h"
@@ -167,6 +169,21 @@ inline void runPage(const uint8_t* data, size_t size) {
     view.clearTextRange();
     searchText(tf::FoldedText::decode(runs));
     searchText(tf::EntryText::extract(book.entries["OEBPS/page.xhtml"]));
+
+    // The page as a strip of small pieces: they cover it, and a window of them lays out.
+    const auto markup = std::make_shared<const std::string>(book.entries["OEBPS/page.xhtml"]);
+    const tf::ChapterPieces pieces(markup, 64);
+    if (pieces.window(0, pieces.size() - 1) != *markup)
+        __builtin_trap();
+    for (size_t i = 1; i < pieces.size(); ++i)
+        if (pieces.piece(i).begin != pieces.piece(i - 1).end)
+            __builtin_trap();
+    if (pieces.size() > 1) {
+        test::TestView part;
+        part.load_string(pieces.window(pieces.size() / 2, pieces.size() - 1, true), "epub://OEBPS");
+        auto lock = part.lockDocument();
+        tf::ChapterPieces::tops(part.document());
+    }
 }
 
 } // namespace fuzz
