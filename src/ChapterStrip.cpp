@@ -55,8 +55,10 @@ void ChapterStrip::measured(size_t first, size_t last, const std::vector<std::pa
             px += p.height;
             bytes += static_cast<double>(p.bytes);
         }
-    if (bytes > 0 && px > 0)
+    if (bytes > 0 && px > 0) {
         m_pxPerByte = px / bytes;
+        m_measured = true;
+    }
 }
 
 int ChapterStrip::pieceHeight(size_t i) const {

@@ -26,6 +26,8 @@ public:
     // after `first`, and `first` and the end (`last` + 1) where marked; the
     // page's top and bottom stand in for them otherwise.
     void measured(size_t first, size_t last, const std::vector<std::pair<size_t, int>>& tops, int height);
+    // Whether any piece has been laid out.
+    bool anyMeasured() const { return m_measured; }
     // Whether piece i has been laid out (in any window).
     bool isMeasured(size_t i) const { return i < m_pieces.size() && m_pieces[i].quality > 0; }
     // Height of piece i, measured or estimated.
@@ -46,6 +48,7 @@ private:
     };
     std::vector<Piece> m_pieces;
     double m_pxPerByte = 0.02; // until a measure says otherwise
+    bool m_measured = false;
 };
 
 } // namespace tf

@@ -4,7 +4,10 @@
 #include <utility>
 
 #include "engine-additions/element_factory.h"
+#include "src/ChapterPieces.h"
+#include "src/ChapterStrip.h"
 #include "src/CssGuard.h"
+#include "src/EntryText.h"
 #include "src/HtmlGuard.h"
 #include "src/PageBuild.h"
 #include "src/PagePrefix.h"
@@ -19,8 +22,32 @@ namespace {
 
 // Markup a preview starts from: a screenful of text with its tags, several times over.
 constexpr size_t kPrefixBudget = 16 * 1024;
+// A long chapter's pieces: a few screens of text each (an eighth of the
+// size from which chapters are windowed, at most), laid out three at a time.
+constexpr size_t kPieceBytes = 32 * 1024;
+constexpr size_t kWindowPieces = 3;
 
 } // namespace
+
+// A long chapter shown a window at a time. Its pieces, their text offsets and
+// address do not change; the strip and the window shown are the loader's.
+struct Renderer::Windowed {
+    ChapterPieces pieces;
+    std::vector<long> textStarts; // per piece, and the end
+    String root;
+    std::string member; // the chapter's address without its fragment
+    ChapterStrip strip;
+    int width = 0;
+    size_t first = 0, last = 0;
+    bool shown = false;
+    std::vector<std::pair<size_t, int>> tops; // of the window shown (ChapterPieces::tops)
+
+    size_t pieceOfText(long offset) const {
+        const auto it = std::upper_bound(textStarts.begin(), textStarts.end(), offset);
+        const size_t k = it == textStarts.begin() ? 0 : static_cast<size_t>(it - textStarts.begin()) - 1;
+        return std::min(k, pieces.size() - 1);
+    }
+};
 
 Renderer::Renderer() : mDocRoot("./") {
     m_context.load_master_stylesheet(default_style_sheet().c_str());
@@ -134,6 +161,9 @@ bool Renderer::load_uri(const String& address, bool firstScreenFirst) {
     // request came first): the fragment may lie below it, so build it whole.
     if (samePage && !fragment.empty() && !partial) {
         int y = find_anchor(fragment);
+        // In a piece of a long chapter that is not laid out now.
+        if (y < 0 && move_window_to_id(fragment))
+            y = find_anchor(fragment);
         if (y >= 0)
             move2id(y);
         return false;
@@ -185,35 +215,51 @@ void Renderer::load_string(const std::string& html, const String& givenRoot, std
 
     on_progress(30);
     const std::string userCss = user_style();
-    auto build = [this, &userCss, &root](const std::string& text) {
-        // A page nested or broken beyond what the parser and the engine build in
-        // bounded time and memory is built from a bounded copy.
-        std::string bounded;
-        HtmlGuard::Measure page;
-        const bool rewritten = HtmlGuard::bound(text, bounded, &page);
-        if (rewritten)
-            TF_LOG(LOG_WARN, "page beyond the engine's limits (size, nesting, errors or style; "
-                                 << text.size() << " bytes); showing a bounded copy");
-        // Style sheets the page links share one budget with its own.
-        auto container = std::make_unique<PageBuild>(*this, root, page.elements, page.elements * page.styleCost);
-        // The reader's sheet is ours and small; it has no at-rules, so it needs no document.
-        litehtml::css user;
-        if (!userCss.empty()) {
-            user.parse_stylesheet(userCss.c_str(), "", litehtml::document::ptr(), litehtml::media_query_list::ptr());
-            user.sort_selectors();
-        }
-        // The style sheet guard settles what the engine is known to throw on;
-        // whatever else it throws on costs this page, not the program.
-        try {
-            return PageBuild::build(std::move(container), rewritten ? bounded : text, &m_context,
-                                    userCss.empty() ? nullptr : &user);
-        } catch (const std::exception& e) {
-            TF_LOG(LOG_ERROR, "page could not be built: " << e.what());
-            return litehtml::document::ptr();
-        }
-    };
+    auto build = [this, &userCss, &root](const std::string& text) { return build_page(text, root, userCss); };
     litehtml::document::ptr doc;
     const int preview = m_previewHeight.load();
+
+    // A long chapter: a window of its pieces around the place asked for.
+    const long wantedOffset = address ? m_wantedOffset.exchange(-1) : -1;
+    std::shared_ptr<Windowed> chapter;
+    size_t centre = 0;
+    const size_t threshold = preview > 0 || !address ? 0 : window_threshold();
+    if (threshold > 0 && wellFormed && html.size() >= threshold && !PagePrefix::looksAhead(html)) {
+        auto w = std::make_shared<Windowed>();
+        w->pieces = ChapterPieces(std::make_shared<const std::string>(html), std::min(kPieceBytes, threshold / 8));
+        if (w->pieces.size() > kWindowPieces) {
+            std::vector<size_t> bytes;
+            long text = 0;
+            for (size_t i = 0; i < w->pieces.size(); ++i) {
+                const ChapterPieces::Piece& piece = w->pieces.piece(i);
+                bytes.push_back(piece.end - piece.begin);
+                w->textStarts.push_back(text);
+                text += static_cast<long>(EntryText::extract(w->pieces.window(i, i)).size());
+            }
+            w->textStarts.push_back(text);
+            w->strip = ChapterStrip(bytes);
+            w->root = root;
+            w->member = address->member().str();
+            const std::string fragment = address->m_hash.str();
+            const std::shared_ptr<Windowed> before = windowed();
+            if (!fragment.empty() && w->pieces.pieceOfId(fragment) < w->pieces.size())
+                centre = w->pieces.pieceOfId(fragment);
+            else if (wantedOffset >= 0)
+                centre = w->pieceOfText(wantedOffset);
+            else if (before && before->member == w->member && before->shown)
+                centre = (before->first + before->last) / 2; // the same chapter again: where the reader is
+            chapter = w;
+            TF_LOG(LOG_INFO, "a long chapter in " << w->pieces.size() << " pieces, shown from piece " << centre + 1);
+        }
+    }
+    if (chapter && centre > 1) {
+        if (show_window(chapter, centre, true, address)) {
+            on_progress(80);
+            return;
+        }
+        chapter.reset();
+    }
+
     // A page new to an interactive view: its first screen now, the rest after.
     const int screen = preview > 0 || !firstScreenFirst ? 0 : first_screen_height();
     // A picture keeps a margin of a whole page below what it shows; a screen
@@ -273,6 +319,10 @@ void Renderer::load_string(const std::string& html, const String& givenRoot, std
             return;
         }
     }
+    if (!doc && chapter && show_window(chapter, centre, true, address)) {
+        on_progress(80);
+        return;
+    }
     if (!doc) {
         doc = build(html);
         on_progress(40);
@@ -290,8 +340,36 @@ void Renderer::load_string(const std::string& html, const String& givenRoot, std
     publish(std::move(doc), root, width, height, false, address);
 }
 
+litehtml::document::ptr Renderer::build_page(const std::string& text, const String& root, const std::string& userCss) {
+    // A page nested or broken beyond what the parser and the engine build in
+    // bounded time and memory is built from a bounded copy.
+    std::string bounded;
+    HtmlGuard::Measure page;
+    const bool rewritten = HtmlGuard::bound(text, bounded, &page);
+    if (rewritten)
+        TF_LOG(LOG_WARN, "page beyond the engine's limits (size, nesting, errors or style; "
+                             << text.size() << " bytes); showing a bounded copy");
+    // Style sheets the page links share one budget with its own.
+    auto container = std::make_unique<PageBuild>(*this, root, page.elements, page.elements * page.styleCost);
+    // The reader's sheet is ours and small; it has no at-rules, so it needs no document.
+    litehtml::css user;
+    if (!userCss.empty()) {
+        user.parse_stylesheet(userCss.c_str(), "", litehtml::document::ptr(), litehtml::media_query_list::ptr());
+        user.sort_selectors();
+    }
+    // The style sheet guard settles what the engine is known to throw on;
+    // whatever else it throws on costs this page, not the program.
+    try {
+        return PageBuild::build(std::move(container), rewritten ? bounded : text, &m_context,
+                                userCss.empty() ? nullptr : &user);
+    } catch (const std::exception& e) {
+        TF_LOG(LOG_ERROR, "page could not be built: " << e.what());
+        return litehtml::document::ptr();
+    }
+}
+
 void Renderer::publish(litehtml::document::ptr doc, const String& root, int width, int height, bool partial,
-                       std::unique_ptr<URI>& address) {
+                       std::unique_ptr<URI>& address, std::shared_ptr<Windowed> window) {
     litehtml::document::ptr old;
     {
         auto docLock = lockDocument();
@@ -302,6 +380,24 @@ void Renderer::publish(litehtml::document::ptr doc, const String& root, int widt
             if (address)
                 mUri = std::move(address);
             m_partial = partial;
+            m_windowed = std::move(window);
+            m_span = WindowSpan();
+            if (m_windowed) {
+                const Windowed& w = *m_windowed;
+                m_spanPieces = {w.first, w.last};
+                m_span.above = w.first > 0;
+                m_span.below = w.last + 1 < w.pieces.size();
+                m_span.textStart = w.textStarts[w.first];
+                m_span.textEnd = w.textStarts[w.last + 1];
+                m_span.top = 0;
+                m_span.bottom = height;
+                for (const auto& top : ChapterPieces::tops(doc)) {
+                    if (top.first == w.first)
+                        m_span.top = top.second;
+                    else if (top.first == w.last + 1)
+                        m_span.bottom = top.second;
+                }
+            }
         }
         old = std::move(m_html);
         m_html = std::move(doc);
@@ -333,6 +429,19 @@ void Renderer::render(int width) {
         m_html->render(width);
         w = m_html->width();
         h = m_html->height();
+        {
+            std::lock_guard<std::mutex> state(m_stateMutex);
+            if (m_windowed) {
+                // Where the window's pieces lie now; the next window is measured anew at this width.
+                m_span.bottom = h;
+                for (const auto& top : ChapterPieces::tops(m_html)) {
+                    if (top.first == m_spanPieces.first)
+                        m_span.top = top.second;
+                    else if (top.first == m_spanPieces.second + 1)
+                        m_span.bottom = top.second;
+                }
+            }
+        }
         on_document_changed();
     }
     on_progress(80);
@@ -379,6 +488,128 @@ std::unique_lock<std::recursive_mutex> Renderer::lockDocument() const {
 litehtml::document::ptr Renderer::document() const {
     auto lock = lockDocument();
     return m_html;
+}
+
+std::shared_ptr<Renderer::Windowed> Renderer::windowed() const {
+    std::lock_guard<std::mutex> lock(m_stateMutex);
+    return m_windowed;
+}
+
+bool Renderer::window_span(WindowSpan& span) const {
+    std::lock_guard<std::mutex> lock(m_stateMutex);
+    if (!m_windowed)
+        return false;
+    span = m_span;
+    return true;
+}
+
+bool Renderer::show_window(const std::shared_ptr<Windowed>& w, size_t piece, bool force,
+                           std::unique_ptr<URI>& address) {
+    const bool initial = force;
+    const int width = client_width();
+    if (width != w->width) {
+        // Heights measured at another width say nothing about this one.
+        std::vector<size_t> bytes;
+        for (size_t i = 0; i < w->pieces.size(); ++i)
+            bytes.push_back(w->pieces.piece(i).end - w->pieces.piece(i).begin);
+        w->strip = ChapterStrip(bytes);
+        w->width = width;
+        force = true;
+    }
+    const auto range = w->strip.windowAround(piece, kWindowPieces);
+    if (!force && w->shown && range.first == w->first && range.second == w->last)
+        return false;
+    const size_t first = range.first, last = range.second;
+    const std::string css = user_style();
+    if (first > 0 && !w->strip.anyMeasured()) {
+        // Nothing measured yet to say how far down the window starts: a first
+        // layout of it measures its pieces, the second stands where they say.
+        litehtml::document::ptr probe = build_page(w->pieces.window(first, last, true), w->root, css);
+        if (!probe || !static_cast<PageBuild*>(probe->container())->sheetsSound())
+            return false;
+        probe->render(width);
+        w->strip.measured(first, last, ChapterPieces::tops(probe), probe->height());
+    }
+    const int above = first > 0 ? w->strip.top(first) : 0;
+    litehtml::document::ptr doc = build_page(w->pieces.window(first, last, true, above), w->root, css);
+    if (!doc)
+        return false;
+    if (!static_cast<PageBuild*>(doc->container())->sheetsSound()) {
+        TF_LOG(LOG_INFO, "a style sheet of the chapter looks ahead: laid out whole");
+        return false;
+    }
+    doc->render(width);
+    w->tops = ChapterPieces::tops(doc);
+    w->strip.measured(first, last, w->tops, doc->height());
+    w->first = first;
+    w->last = last;
+    w->shown = true;
+    TF_LOG(LOG_DEBUG, "pieces " << first + 1 << "-" << last + 1 << " of " << w->pieces.size() << ": "
+                                 << doc->height() << " px");
+    // A newer page took the chapter's place meanwhile.
+    if (!initial && windowed() != w)
+        return false;
+    // The page reaches the chapter's estimated end: the pieces below take
+    // that room on the scroll bar.
+    int end = doc->height();
+    for (const auto& top : w->tops)
+        if (top.first == last + 1)
+            end = top.second;
+    const long long rest = static_cast<long long>(w->strip.height()) - w->strip.top(last + 1);
+    const int height = static_cast<int>(std::min<long long>(std::max(doc->height(), static_cast<int>(std::min<long long>(
+                                                                end + std::max(0LL, rest), 1 << 30))),
+                                                            1 << 30));
+    const int docWidth = doc->width();
+    publish(std::move(doc), w->root, docWidth, height, false, address, w);
+    return true;
+}
+
+bool Renderer::move_window(int y) {
+    const std::shared_ptr<Windowed> w = windowed();
+    if (!w)
+        return false;
+    // Inside the window shown its own marks say which piece it is; outside it the strip's estimate.
+    size_t piece = w->strip.pieceAt(y);
+    if (w->shown && !w->tops.empty() && y >= 0) {
+        size_t inside = w->first;
+        bool below = false;
+        for (const auto& top : w->tops) {
+            if (top.second > y)
+                break;
+            if (top.first > w->last)
+                below = true;
+            else
+                inside = top.first;
+        }
+        const int start = w->tops.front().first == w->first ? w->tops.front().second : 0;
+        if (y >= start && !below)
+            piece = inside;
+        else if (y < start && w->first > 0)
+            piece = std::min(piece, w->first - 1);
+        else if (below)
+            piece = std::max(piece, std::min(w->pieces.size() - 1, w->last + 1));
+    }
+    std::unique_ptr<URI> none;
+    return show_window(w, piece, false, none);
+}
+
+bool Renderer::move_window_to_text(long offset) {
+    const std::shared_ptr<Windowed> w = windowed();
+    if (!w || offset < 0)
+        return false;
+    std::unique_ptr<URI> none;
+    return show_window(w, w->pieceOfText(offset), false, none);
+}
+
+bool Renderer::move_window_to_id(const std::string& id) {
+    const std::shared_ptr<Windowed> w = windowed();
+    if (!w)
+        return false;
+    const size_t piece = w->pieces.pieceOfId(id);
+    if (piece >= w->pieces.size())
+        return false;
+    std::unique_ptr<URI> none;
+    return show_window(w, piece, false, none);
 }
 
 bool Renderer::is_partial() const {

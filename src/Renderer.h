@@ -119,6 +119,33 @@ public:
     // (or a newer load replaces it). Marks made on it would go with it.
     bool is_partial() const;
 
+    // ---- a long chapter laid out a window of pieces at a time ----
+    // A long chapter new to an interactive view (window_threshold) is cut into
+    // pieces (ChapterPieces) and a few of them around the reader's place are
+    // laid out as its page, with empty space standing in for the others, so
+    // that the page is as tall as the chapter (estimated where not laid out
+    // yet, ChapterStrip) and memory does not grow with the chapter. The view
+    // asks for the window around another place as the reader nears an edge.
+    struct WindowSpan {
+        int top = 0;          // page y where the laid-out pieces start
+        int bottom = 0;       // and end
+        bool above = false;   // pieces of the chapter lie above (below) them
+        bool below = false;
+        long textStart = 0;   // offset of the window's text in the chapter's (EntryText), about
+        long textEnd = 0;
+    };
+    // Whether the page shown is such a window; `span` what it holds.
+    bool window_span(WindowSpan& span) const;
+    // Loader thread: shows the window of the chapter on screen around page y
+    // `y` (or around text offset `offset`, or the element with id `id`) unless
+    // the one shown holds it; true when it showed another one.
+    bool move_window(int y);
+    bool move_window_to_text(long offset);
+    bool move_window_to_id(const std::string& id);
+    // The next long chapter loaded is shown first around this text offset (a
+    // saved place); -1 for its top. Any thread; taken by the next page load.
+    void want_text_offset(long offset) { m_wantedOffset = offset; }
+
     // The address shown ("" before the first load through load_uri).
     String current_address() const;
     // A copy of the address shown; false (out untouched) before the first load.
@@ -137,6 +164,9 @@ protected:
     // Between the two steps of a page: a newer request waits, so the rest of
     // this one would be shown only to be replaced.
     virtual bool load_superseded() const { return false; }
+    // Markup size from which a page new to the view is laid out a window of
+    // pieces at a time; 0 (the default) lays out every page whole.
+    virtual size_t window_threshold() const { return 0; }
     // Destroys the shown document. The most derived view calls it in its
     // destructor: the engine frees its fonts through the view's delete_font.
     void release_document();
@@ -159,9 +189,17 @@ private:
     // be null) is shown with it, and is moved out once the page is shown.
     void load_string(const std::string& html, const String& root, std::unique_ptr<URI>& address,
                     bool firstScreenFirst);
-    // Makes `doc` the shown document, laid out at `width` x `height`, with `address` if any.
+    struct Windowed;
+    // Makes `doc` the shown document, laid out at `width` x `height`, with `address` if any;
+    // `windowed` (may be null) when it is a window of that long chapter.
     void publish(litehtml::document::ptr doc, const String& root, int width, int height, bool partial,
-                 std::unique_ptr<URI>& address);
+                 std::unique_ptr<URI>& address, std::shared_ptr<Windowed> window = nullptr);
+    // One build of a page from markup (guards, sheets, the reader's style); null when it fails.
+    litehtml::document::ptr build_page(const std::string& text, const String& root, const std::string& userCss);
+    // Lays out and shows the window of `w` around `piece`; `force` even when it is the one shown.
+    // False when it was shown already, or cannot be built (its sheets look ahead).
+    bool show_window(const std::shared_ptr<Windowed>& w, size_t piece, bool force, std::unique_ptr<URI>& address);
+    std::shared_ptr<Windowed> windowed() const;
 
     mutable std::recursive_mutex m_docMutex;
     mutable std::mutex m_stateMutex;
@@ -171,6 +209,10 @@ private:
     std::atomic<int> m_previewHeight{0};
     std::string m_userStyle; // under m_stateMutex
     bool m_partial = false;  // under m_stateMutex: the shown document is the top of its page only
+    std::shared_ptr<Windowed> m_windowed; // under m_stateMutex: the long chapter shown, if windowed
+    WindowSpan m_span;                    // under m_stateMutex
+    std::pair<size_t, size_t> m_spanPieces; // under m_stateMutex: the window's first and last piece
+    std::atomic<long> m_wantedOffset{-1};
 };
 
 } // namespace tf

@@ -144,6 +144,8 @@ public:
     std::vector<std::string> journal; // calls on the fake readers (under the reader lock)
 
     int width = 600;
+    // Pages from this many bytes are laid out a window of pieces at a time (0: never).
+    size_t windowThreshold = 0;
     std::string content = "PIC:95x120";
     // A task may do more work (start loads, queue tasks) through this.
     std::function<void(const Task&)> onTask;
@@ -301,6 +303,7 @@ public:
 
     // ---- view ----
     int client_width() override { return width; }
+    size_t window_threshold() const override { return windowThreshold; }
     std::string callParentService(const std::string& name, tf::URI*) override {
         return name == "get.content" ? content : std::string();
     }

@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "TempDir.h"
 #include "TestView.h"
+#include "src/EntryText.h"
 #include "src/ChapterPieces.h"
 #include "src/ChapterStrip.h"
 
@@ -216,4 +218,86 @@ TEST(ChapterStrip, MeasuredWindowsGiveTheWholeChaptersTops) {
     EXPECT_EQ(strip.pieceAt(wholeTops[2].second), 3u);
     EXPECT_EQ(strip.pieceAt(wholeTops[2].second - 1), 2u);
     EXPECT_EQ(strip.pieceAt(wholeHeight + 100), pieces.size() - 1);
+}
+
+namespace {
+
+// The page y of "Paragraph n" as painted, -1 when it is not.
+int yOf(const std::vector<TestView::DrawnText>& runs, int n) {
+    const std::string number = std::to_string(n);
+    for (size_t i = 2; i < runs.size(); ++i)
+        if (runs[i].text == number && runs[i - 2].text == "Paragraph")
+            return runs[i].pos.y;
+    return -1;
+}
+
+} // namespace
+
+// A long chapter in a view: a window of pieces as its page, as tall as the
+// whole chapter, showing each place where the whole layout has it.
+TEST(ChapterStrip, AViewShowsALongChapterAWindowAtATime) {
+    TempDir dir;
+    std::string body;
+    for (int i = 0; i < 400; ++i)
+        body += "<p id='p" + std::to_string(i) + "'>Paragraph " + std::to_string(i) +
+                " has a few words in it, enough to wrap once or twice at this width.</p>\n";
+    const std::string file =
+        dir.write("long.html", "<html><head><style>p { margin: 0.5em 0 }</style></head><body><div>" + body +
+                                   "</div></body></html>");
+    TestView whole, view;
+    whole.width = view.width = 500;
+    view.windowThreshold = 16 * 1024;
+    whole.load_uri(tf::String(file));
+    view.load_uri(tf::String(file));
+    const auto all = whole.paint();
+    tf::Renderer::WindowSpan span;
+    ASSERT_FALSE(whole.window_span(span));
+    ASSERT_TRUE(view.window_span(span));
+    EXPECT_FALSE(span.above);
+    EXPECT_TRUE(span.below);
+    EXPECT_EQ(span.top, 0);
+    // As tall as the chapter on the scroll bar, estimated from the pieces laid out.
+    const int height = whole.document()->height();
+    const auto scrollHeight = [&view] {
+        std::lock_guard<std::mutex> lock(view.mutex);
+        return view.sizes.empty() ? -1 : view.sizes.back().second;
+    };
+    EXPECT_NEAR(scrollHeight(), height, height / 4);
+    const auto top = view.paint();
+    EXPECT_LT(top.size(), all.size() / 2);
+    for (int n : {0, 5, 20})
+        EXPECT_EQ(yOf(top, n), yOf(all, n)) << n;
+
+    // The window holding a place, with room around it for the reader to scroll.
+    const auto holds = [&](int y, const std::string& what) {
+        ASSERT_TRUE(view.window_span(span));
+        EXPECT_TRUE(span.top <= y && y < span.bottom) << what;
+        EXPECT_TRUE(!span.above || y - span.top > 300) << what;
+        EXPECT_TRUE(!span.below || span.bottom - y > 300) << what;
+        EXPECT_FALSE(view.move_window(y)) << "the window shown holds it already: " << what;
+    };
+    // Far away, by a place in the text (a saved place, a match).
+    const std::u32string text = tf::EntryText::extract(body);
+    for (int n : {200, 390, 30}) {
+        const std::string words = "Paragraph " + std::to_string(n) + " ";
+        const long offset = static_cast<long>(text.find(std::u32string(words.begin(), words.end())));
+        ASSERT_GT(offset, 0);
+        EXPECT_TRUE(view.move_window_to_text(offset)) << n;
+        ASSERT_TRUE(view.window_span(span));
+        EXPECT_TRUE(span.textStart <= offset && offset < span.textEnd) << n;
+        const int y = yOf(view.paint(), n);
+        ASSERT_GE(y, 0) << n;
+        holds(y, "paragraph " + std::to_string(n));
+    }
+    // Scrolling on from the window's bottom and top: the next window takes over there.
+    for (bool down : {true, true, false}) {
+        ASSERT_TRUE(view.window_span(span));
+        const int y = down ? span.bottom - 100 : span.top + 100;
+        EXPECT_TRUE(view.move_window(y));
+        holds(y, down ? "down" : "up");
+    }
+    EXPECT_NEAR(scrollHeight(), height, height / 10) << "better known after a few windows";
+    view.load_uri(tf::String(file + "#p395"));
+    EXPECT_GE(view.find_anchor("p395"), 0);
+    EXPECT_GE(yOf(view.paint(), 395), 0);
 }
