@@ -288,6 +288,11 @@ void HtmlWindow::on_document_size(int width, int height) {
         m_docSize = QSize(width, height);
         m_sizedGeneration = std::max(m_sizedGeneration, generation);
         updateScrollBars();
+        if (m_windowShiftGeneration.load() == generation && generation == m_docGeneration.load()) {
+            m_windowShiftGeneration = 0;
+            setScrollPosition(scrollPosition() + m_windowShift.load());
+        }
+        checkWindow();
         // Laid out while the view changed its width: lay out again.
         if (m_fixedWidth.load() == 0 && m_lastLayoutWidth.load() != m_clientWidth.load())
             scheduleRelayout();
@@ -394,6 +399,38 @@ QPoint HtmlWindow::toDocument(const QPoint& viewportPoint) const {
 void HtmlWindow::scrollContentsBy(int dx, int dy) {
     // The pixels on screen move along; only the strip scrolled in is painted.
     viewport()->scroll(dx, dy);
+    if (dy != 0)
+        checkWindow();
+}
+
+size_t HtmlWindow::window_threshold() const {
+    // Chapters from this size are laid out a few pieces at a time in an
+    // interactive view; a picture (fixed size) or a load on this thread is whole.
+    constexpr size_t kWindowed = 256 * 1024;
+    return onWindowThread() || m_fixedHeight.load() > 0 ? 0 : kWindowed;
+}
+
+void HtmlWindow::on_window_shift(int dy) {
+    // For the page just shown: taken with its size, before anything asks where the reader is.
+    m_windowShift = dy;
+    m_windowShiftGeneration = m_docGeneration.load();
+}
+
+void HtmlWindow::checkWindow() {
+    WindowSpan span;
+    if (!window_span(span))
+        return;
+    const int y = scrollPosition();
+    const int page = std::max(1, pageSize());
+    // A screen of room left before an edge with pieces beyond it.
+    if ((span.above && y < span.top + page) || (span.below && y + 2 * page > span.bottom))
+        emit windowWanted(y + page / 2, -1);
+}
+
+void HtmlWindow::wantWindowAtText(long offset) {
+    WindowSpan span;
+    if (offset >= 0 && window_span(span))
+        emit windowWanted(-1, offset);
 }
 
 // ---- painting -------------------------------------------------------------------------

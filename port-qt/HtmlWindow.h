@@ -208,6 +208,9 @@ public:
     void loadEmbeddedFonts() override;
     // Unmarks and discards the text range (and repaints what was marked).
     void clearTextRange() override;
+    // Asks for the window of the long chapter shown that holds text offset
+    // `offset` (a saved place, a match); nothing comes when it is shown already.
+    void wantWindowAtText(long offset);
 
 signals:
     // Load `address` off the window thread (the main window's loadURI).
@@ -228,11 +231,18 @@ signals:
     void flowRequested(bool forward);
     // Ctrl+wheel: whole notches, positive for larger text.
     void zoomRequested(int steps);
+    // A long chapter laid out a window of pieces at a time: the reader nears
+    // an edge of the window shown, so the window around page y `y` is wanted,
+    // or the one around text offset `text` when that is not negative (the
+    // main window's loader moves it there: move_window, move_window_to_text).
+    void windowWanted(int y, long text);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
+    size_t window_threshold() const override;
+    void on_window_shift(int dy) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
@@ -336,6 +346,11 @@ private:
     // The document generation the scroll range was last set for.
     unsigned m_sizedGeneration = 0;
     QTimer* m_relayoutTimer = nullptr;
+    // Asks for the window around the reader's place when they near an edge of
+    // the one shown (a long chapter laid out a window at a time).
+    void checkWindow();
+    std::atomic<int> m_windowShift{0};
+    std::atomic<unsigned> m_windowShiftGeneration{0}; // the page the shift is for
     bool m_pointerCursor = false;
     QSize m_docSize;
     int m_layoutWidth = 0;

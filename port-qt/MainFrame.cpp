@@ -245,6 +245,7 @@ MainFrame::MainFrame(QWidget* parent) : QMainWindow(parent) {
     connect(view, &HtmlWindow::removeFileRequested, this, &MainFrame::onDeleteEntry);
     connect(view, &HtmlWindow::removeAllRequested, this, &MainFrame::onDeleteAll);
     connect(view, &HtmlWindow::flowRequested, this, [this](bool forward) { flowOn(forward); });
+    connect(view, &HtmlWindow::windowWanted, this, [this](int y, long text) { requestWindow(y, text); });
     connect(view, &HtmlWindow::zoomRequested, this, [this](int steps) {
         // One reload for the whole turn of the wheel.
         bool changed = false;
@@ -869,6 +870,25 @@ void MainFrame::loadURI(const String& address) {
     post(request);
 }
 
+void MainFrame::requestWindow(int y, long text) {
+    windowY = y;
+    windowText = text;
+    if (windowJob.exchange(true))
+        return;
+    const String address = view->current_address();
+    worker.post([this, address] {
+        windowJob = false;
+        // A page loaded meanwhile has its own window.
+        if (view->current_address() != address)
+            return;
+        const long offset = windowText.exchange(-1);
+        if (offset >= 0)
+            view->move_window_to_text(offset);
+        else
+            view->move_window(windowY.load());
+    });
+}
+
 void MainFrame::post(const LoadRequest& request) {
     worker.post([this, request] { callThread(this, request); });
 }
@@ -878,7 +898,9 @@ void MainFrame::callThread(MainFrame* frame, const LoadRequest& request) {
     DataHelper* library = frame->library.get();
 
     if (request.atEnd) {
-        // Whole at once, so its end is there to be shown; the scroll waits for its size.
+        // Whole at once, so its end is there to be shown (a long chapter: its
+        // last window); the scroll waits for its size.
+        view->want_text_offset(std::numeric_limits<long>::max());
         view->queueTask("scroll.set", String(std::to_string(std::numeric_limits<int>::max() / 2)));
         view->load_uri(request.address, false);
         return;
@@ -908,8 +930,11 @@ void MainFrame::callThread(MainFrame* frame, const LoadRequest& request) {
             view->setFontSize(zoom);
         // The text anchor holds across zoom, width and style; the pixel offset when there is none.
         ReadingPositions::Anchor anchor;
-        if (frame->tracker->fetchAnchor(filename.str(), anchor) && anchor.entry == URI(address).member().str())
+        if (frame->tracker->fetchAnchor(filename.str(), anchor) && anchor.entry == URI(address).member().str()) {
             frame->tracker->expectAnchor(anchor);
+            // A long chapter is laid out around the saved place first.
+            view->want_text_offset(anchor.offset);
+        }
         else
             view->queueTask("scroll.set", String(std::to_string(position)));
         const auto before = view->document();
@@ -1133,6 +1158,7 @@ void MainFrame::runPosted() {
 
 void MainFrame::waitForLoads() {
     worker.cancelPending();
+    windowJob = false; // a window wanted is asked for again by the next scroll
     worker.waitIdle();
     recorder.waitIdle();
 }

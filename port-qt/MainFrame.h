@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+
 #include <QMainWindow>
 #include <QRect>
 #include <QStringList>
@@ -224,6 +226,10 @@ private:
     // flows into the next one (from its top) or the previous one (from its end).
     void pageStep(bool forward);
     void flowOn(bool forward);
+    // The view wants the window of its long chapter around page y `y` (or
+    // around text offset `text`, when not negative) laid out: one job on the
+    // loader at a time, which takes the latest place wanted when it runs.
+    void requestWindow(int y, long text = -1);
     void post(const LoadRequest& request);
     void reloadAtNewSize();
     bool ask(const QString& title, const QString& text);
@@ -284,6 +290,9 @@ private:
     // The recorder makes the cover thumbnails; a book replaced before its turn is not recorded.
     LoadWorker recorder;
     LoadWorker worker;
+    std::atomic<int> windowY{0};
+    std::atomic<long> windowText{-1};
+    std::atomic<bool> windowJob{false};
 };
 
 } // namespace tf

@@ -13,6 +13,13 @@
 
 namespace tf {
 
+namespace {
+
+// How far before a window's estimated text start its runs are looked for.
+constexpr long kWindowSlack = 256;
+
+} // namespace
+
 ReadingTracker::ReadingTracker(HtmlWindow* view, QObject* parent) : QObject(parent), m_view(view) {
     m_label = new QLabel();
     m_label->setObjectName("progressLabel");
@@ -184,7 +191,13 @@ void ReadingTracker::buildMap(long entry) {
         text_range_t runs;
         if (const auto doc = m_view->document())
             create_range(doc, runs);
-        m_map.build(*text, runs);
+        // A window of a long chapter: its runs start about where its text does
+        // (a little before: the offsets of its pieces are counted piece by piece).
+        Renderer::WindowSpan span;
+        size_t from = 0;
+        if (m_view->window_span(span) && span.textStart > kWindowSlack)
+            from = static_cast<size_t>(span.textStart - kWindowSlack);
+        m_map.build(*text, runs, from);
     }
     TF_LOG(LOG_DEBUG, "entry " << entry + 1 << ": " << m_map.runs().size() << " of " << m_map.wordRuns()
                                 << " runs placed in its text in " << timer.elapsed() << " ms");
@@ -230,6 +243,19 @@ void ReadingTracker::checkLayout() {
         entry == m_lastEntry)
         target = m_last;
     m_keepPlace = false;
+    // A place in a piece of a long chapter that the window shown does not hold:
+    // the window there is asked for, and the place waits for it.
+    Renderer::WindowSpan span;
+    const auto& placed = m_map.runs();
+    if (target.valid() && restored && m_view->window_span(span) && !placed.empty() &&
+        (target.offset < placed.front().offset || target.offset >= placed.back().offset + placed.back().length)) {
+        {
+            std::lock_guard<std::mutex> lock(m_pendingMutex);
+            m_pending = target;
+        }
+        m_view->wantWindowAtText(target.offset);
+        target = ReadingPositions::Anchor();
+    }
     if (target.valid()) {
         const int top = m_map.topOf(target.offset);
         if (top >= 0) {

@@ -194,8 +194,9 @@ void WholeBookSearch::onLayoutChanged() {
         bool anyMarked = false;
         for (size_t i = 0, n = m_view->textRangeSize(); i < n && !anyMarked; ++i)
             anyMarked = m_view->isRunMarked(i);
+        // Where the reader is now: marked again if it is on this page, without moving there.
         if (!anyMarked)
-            markHit(m_shownMark);
+            markHit(m_shownMark, false);
         return;
     }
     if (m_pendingMark < 0 || m_pendingMark >= static_cast<int>(m_hits.size()))
@@ -211,7 +212,7 @@ void WholeBookSearch::onLayoutChanged() {
     markHit(index);
 }
 
-void WholeBookSearch::markHit(int index) {
+void WholeBookSearch::markHit(int index, bool reveal) {
     const BookSearch::Hit& hit = m_hits[static_cast<size_t>(index)];
     const TextAnchorMap* map = m_tracker->currentMap();
     if (!map) {
@@ -219,6 +220,15 @@ void WholeBookSearch::markHit(int index) {
         return;
     }
     const auto runs = map->runsOf(static_cast<long>(hit.offset), static_cast<long>(hit.length));
+    if (runs.first < 0 && !reveal)
+        return;
+    Renderer::WindowSpan span;
+    if (runs.first < 0 && m_pendingMark != index && m_view->window_span(span)) {
+        // In a piece of a long chapter that is not laid out now: marked when its window comes.
+        m_pendingMark = index;
+        m_view->wantWindowAtText(static_cast<long>(hit.offset));
+        return;
+    }
     if (runs.first < 0) {
         TF_LOG(LOG_WARN, "the match at " << hit.offset << " of chapter " << hit.entry + 1 << " is not on the page");
         return;
@@ -238,7 +248,7 @@ void WholeBookSearch::markHit(int index) {
     }
     const int page = m_view->pageSize();
     const int y = m_view->scrollPosition();
-    if (top >= 0 && (top < y || bottom > y + page))
+    if (reveal && top >= 0 && (top < y || bottom > y + page))
         m_view->setScrollPosition(std::max(0, top - page / 3));
     m_view->dropTiles();
     m_view->viewport()->update();

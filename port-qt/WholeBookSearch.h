@@ -65,7 +65,8 @@ signals:
 private:
     void takeHits(unsigned generation, std::vector<BookSearch::Hit> hits);
     void finish(unsigned generation, bool complete);
-    void markHit(int index);
+    // `reveal`: scrolls the match into view (and asks for the window holding it).
+    void markHit(int index, bool reveal = true);
     void onLayoutChanged();
     QString titleOf(size_t entry) const;
     void updateSummary();

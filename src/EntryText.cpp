@@ -77,7 +77,11 @@ public:
     }
     void space() { m_space = true; }
     void blockEdge() { m_break = true; }
-    std::u32string take() { return std::move(m_text); }
+    std::u32string take() {
+        // Reserved for the worst case; the text of a page is kept (a book's text cache).
+        m_text.shrink_to_fit();
+        return std::move(m_text);
+    }
 
 private:
     std::u32string m_text;

@@ -1,6 +1,10 @@
 #include "src/Renderer.h"
 
 #include <algorithm>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+#include <limits>
 #include <utility>
 
 #include "engine-additions/element_factory.h"
@@ -23,9 +27,9 @@ namespace {
 // Markup a preview starts from: a screenful of text with its tags, several times over.
 constexpr size_t kPrefixBudget = 16 * 1024;
 // A long chapter's pieces: a few screens of text each (an eighth of the
-// size from which chapters are windowed, at most), laid out three at a time.
-constexpr size_t kPieceBytes = 32 * 1024;
-constexpr size_t kWindowPieces = 3;
+// size from which chapters are windowed, at most), laid out five at a time.
+constexpr size_t kPieceBytes = 24 * 1024;
+constexpr size_t kWindowPieces = 5;
 
 } // namespace
 
@@ -42,7 +46,21 @@ struct Renderer::Windowed {
     bool shown = false;
     std::vector<std::pair<size_t, int>> tops; // of the window shown (ChapterPieces::tops)
 
-    size_t pieceOfText(long offset) const {
+    // Where each piece's text starts in the chapter's, counted piece by piece
+    // (a block boundary between two pieces may count one character less).
+    void countText() {
+        if (!textStarts.empty())
+            return;
+        long text = 0;
+        for (size_t i = 0; i < pieces.size(); ++i) {
+            textStarts.push_back(text);
+            text += static_cast<long>(EntryText::extract(pieces.window(i, i)).size());
+        }
+        textStarts.push_back(text);
+    }
+
+    size_t pieceOfText(long offset) {
+        countText();
         const auto it = std::upper_bound(textStarts.begin(), textStarts.end(), offset);
         const size_t k = it == textStarts.begin() ? 0 : static_cast<size_t>(it - textStarts.begin()) - 1;
         return std::min(k, pieces.size() - 1);
@@ -219,38 +237,40 @@ void Renderer::load_string(const std::string& html, const String& givenRoot, std
     litehtml::document::ptr doc;
     const int preview = m_previewHeight.load();
 
-    // A long chapter: a window of its pieces around the place asked for.
+    // A long chapter: a window of its pieces around the place asked for. Its
+    // top needs no cutting first: that waits until its first screen is shown.
     const long wantedOffset = address ? m_wantedOffset.exchange(-1) : -1;
-    std::shared_ptr<Windowed> chapter;
-    size_t centre = 0;
     const size_t threshold = preview > 0 || !address ? 0 : window_threshold();
-    if (threshold > 0 && wellFormed && html.size() >= threshold && !PagePrefix::looksAhead(html)) {
+    const bool longChapter =
+        threshold > 0 && wellFormed && html.size() >= threshold && !PagePrefix::looksAhead(html);
+    const std::string fragment = address ? address->m_hash.str() : std::string();
+    const std::string member = address ? address->member().str() : std::string();
+    const std::shared_ptr<Windowed> before = windowed();
+    const bool again = before && before->member == member && before->shown;
+    auto cut = [&]() -> std::shared_ptr<Windowed> {
         auto w = std::make_shared<Windowed>();
         w->pieces = ChapterPieces(std::make_shared<const std::string>(html), std::min(kPieceBytes, threshold / 8));
-        if (w->pieces.size() > kWindowPieces) {
-            std::vector<size_t> bytes;
-            long text = 0;
-            for (size_t i = 0; i < w->pieces.size(); ++i) {
-                const ChapterPieces::Piece& piece = w->pieces.piece(i);
-                bytes.push_back(piece.end - piece.begin);
-                w->textStarts.push_back(text);
-                text += static_cast<long>(EntryText::extract(w->pieces.window(i, i)).size());
-            }
-            w->textStarts.push_back(text);
-            w->strip = ChapterStrip(bytes);
-            w->root = root;
-            w->member = address->member().str();
-            const std::string fragment = address->m_hash.str();
-            const std::shared_ptr<Windowed> before = windowed();
-            if (!fragment.empty() && w->pieces.pieceOfId(fragment) < w->pieces.size())
-                centre = w->pieces.pieceOfId(fragment);
-            else if (wantedOffset >= 0)
-                centre = w->pieceOfText(wantedOffset);
-            else if (before && before->member == w->member && before->shown)
-                centre = (before->first + before->last) / 2; // the same chapter again: where the reader is
-            chapter = w;
-            TF_LOG(LOG_INFO, "a long chapter in " << w->pieces.size() << " pieces, shown from piece " << centre + 1);
-        }
+        if (w->pieces.size() <= kWindowPieces)
+            return nullptr;
+        std::vector<size_t> bytes;
+        for (size_t i = 0; i < w->pieces.size(); ++i)
+            bytes.push_back(w->pieces.piece(i).end - w->pieces.piece(i).begin);
+        w->strip = ChapterStrip(bytes);
+        w->root = root;
+        w->member = member;
+        TF_LOG(LOG_INFO, "a long chapter in " << w->pieces.size() << " pieces");
+        return w;
+    };
+    std::shared_ptr<Windowed> chapter;
+    size_t centre = 0;
+    if (longChapter && (!fragment.empty() || wantedOffset >= 0 || again)) {
+        chapter = cut();
+        if (chapter && !fragment.empty() && chapter->pieces.pieceOfId(fragment) < chapter->pieces.size())
+            centre = chapter->pieces.pieceOfId(fragment);
+        else if (chapter && wantedOffset >= 0)
+            centre = chapter->pieceOfText(wantedOffset);
+        else if (chapter && again)
+            centre = (before->first + before->last) / 2; // the same chapter again: where the reader is
     }
     if (chapter && centre > 1) {
         if (show_window(chapter, centre, true, address)) {
@@ -319,6 +339,8 @@ void Renderer::load_string(const std::string& html, const String& givenRoot, std
             return;
         }
     }
+    if (!doc && longChapter && !chapter)
+        chapter = cut();
     if (!doc && chapter && show_window(chapter, centre, true, address)) {
         on_progress(80);
         return;
@@ -369,7 +391,8 @@ litehtml::document::ptr Renderer::build_page(const std::string& text, const Stri
 }
 
 void Renderer::publish(litehtml::document::ptr doc, const String& root, int width, int height, bool partial,
-                       std::unique_ptr<URI>& address, std::shared_ptr<Windowed> window) {
+                       std::unique_ptr<URI>& address, std::shared_ptr<Windowed> window, int shift) {
+    const bool isWindow = window != nullptr;
     litehtml::document::ptr old;
     {
         auto docLock = lockDocument();
@@ -402,9 +425,17 @@ void Renderer::publish(litehtml::document::ptr doc, const String& root, int widt
         old = std::move(m_html);
         m_html = std::move(doc);
         on_document_changed();
+        if (shift != 0)
+            on_window_shift(shift);
     }
     // The old document frees its fonts through the view; no lock needed for that.
     old.reset();
+#ifdef __GLIBC__
+    // A window of a long chapter replaces another every few screens: what the
+    // old one held goes back to the system rather than waiting in the heap.
+    if (isWindow)
+        malloc_trim(0);
+#endif
     on_document_size(width, height);
     on_redraw();
 }
@@ -506,6 +537,7 @@ bool Renderer::window_span(WindowSpan& span) const {
 bool Renderer::show_window(const std::shared_ptr<Windowed>& w, size_t piece, bool force,
                            std::unique_ptr<URI>& address) {
     const bool initial = force;
+    w->countText();
     const int width = client_width();
     if (width != w->width) {
         // Heights measured at another width say nothing about this one.
@@ -539,8 +571,24 @@ bool Renderer::show_window(const std::shared_ptr<Windowed>& w, size_t piece, boo
         return false;
     }
     doc->render(width);
+    std::vector<std::pair<size_t, int>> before = std::move(w->tops);
     w->tops = ChapterPieces::tops(doc);
     w->strip.measured(first, last, w->tops, doc->height());
+    // A piece in both windows, the nearest to the one asked for: how far it
+    // moved on the page, so that the view moves along and the reader's text stays put.
+    int shift = 0;
+    if (!initial && w->shown) {
+        size_t best = std::numeric_limits<size_t>::max();
+        for (const auto& now : w->tops)
+            for (const auto& then : before)
+                if (now.first == then.first && now.first >= first && now.first <= last) {
+                    const size_t distance = now.first > piece ? now.first - piece : piece - now.first;
+                    if (distance < best) {
+                        best = distance;
+                        shift = now.second - then.second;
+                    }
+                }
+    }
     w->first = first;
     w->last = last;
     w->shown = true;
@@ -560,7 +608,7 @@ bool Renderer::show_window(const std::shared_ptr<Windowed>& w, size_t piece, boo
                                                                 end + std::max(0LL, rest), 1 << 30))),
                                                             1 << 30));
     const int docWidth = doc->width();
-    publish(std::move(doc), w->root, docWidth, height, false, address, w);
+    publish(std::move(doc), w->root, docWidth, height, false, address, w, shift);
     return true;
 }
 

@@ -167,6 +167,11 @@ protected:
     // Markup size from which a page new to the view is laid out a window of
     // pieces at a time; 0 (the default) lays out every page whole.
     virtual size_t window_threshold() const { return 0; }
+    // The window just shown has the text the reader looks at `dy` px lower on
+    // the page than the one before had it (estimates above it changed): the
+    // view scrolls along when it takes the new page's size (on_document_size
+    // follows). Called with the document lock held, after on_document_changed.
+    virtual void on_window_shift(int /*dy*/) {}
     // Destroys the shown document. The most derived view calls it in its
     // destructor: the engine frees its fonts through the view's delete_font.
     void release_document();
@@ -193,7 +198,7 @@ private:
     // Makes `doc` the shown document, laid out at `width` x `height`, with `address` if any;
     // `windowed` (may be null) when it is a window of that long chapter.
     void publish(litehtml::document::ptr doc, const String& root, int width, int height, bool partial,
-                 std::unique_ptr<URI>& address, std::shared_ptr<Windowed> window = nullptr);
+                 std::unique_ptr<URI>& address, std::shared_ptr<Windowed> window = nullptr, int shift = 0);
     // One build of a page from markup (guards, sheets, the reader's style); null when it fails.
     litehtml::document::ptr build_page(const std::string& text, const String& root, const std::string& userCss);
     // Lays out and shows the window of `w` around `piece`; `force` even when it is the one shown.

@@ -51,13 +51,13 @@ bool blank(const std::u32string& word) {
 
 } // namespace
 
-void TextAnchorMap::build(const std::u32string& text, const text_range_t& runs) {
+void TextAnchorMap::build(const std::u32string& text, const text_range_t& runs, size_t from) {
     m_runs.clear();
     m_wordRuns = 0;
     std::vector<std::u32string> words(runs.size());
     for (size_t i = 0; i < runs.size(); ++i)
         words[i] = FoldedText::decode(run_text(runs[i]));
-    size_t cursor = 0;
+    size_t cursor = std::min(from, text.size());
     int lost = 0;
     for (size_t i = 0; i < runs.size(); ++i) {
         const std::u32string& word = words[i];

@@ -27,7 +27,8 @@ public:
     };
 
     // `runs`: the page's text range in document order (boxes in document coordinates).
-    void build(const std::u32string& text, const text_range_t& runs);
+    // `from`: where in the text the runs start, about (a window of a long chapter).
+    void build(const std::u32string& text, const text_range_t& runs, size_t from = 0);
     void clear() { m_runs.clear(); }
     bool empty() const { return m_runs.empty(); }
     const std::vector<Run>& runs() const { return m_runs; }
