@@ -287,12 +287,19 @@ void HtmlWindow::on_document_size(int width, int height) {
     onWindowThread([this, width, height, generation]() {
         m_docSize = QSize(width, height);
         m_sizedGeneration = std::max(m_sizedGeneration, generation);
+        // The view's place is the old page's until it is moved along: no window is asked for meanwhile.
+        m_windowArriving = true;
         updateScrollBars();
         if (m_windowShiftGeneration.load() == generation && generation == m_docGeneration.load()) {
             m_windowShiftGeneration = 0;
             setScrollPosition(scrollPosition() + m_windowShift.load());
         }
-        checkWindow();
+        m_windowArriving = false;
+        // A window shown for a place (a link, a match, a saved place) is scrolled
+        // there by whoever asked for it; one that followed the reader is checked again.
+        WindowSpan span;
+        if (window_span(span) && !span.placed)
+            QTimer::singleShot(0, this, [this] { checkWindow(); });
         // Laid out while the view changed its width: lay out again.
         if (m_fixedWidth.load() == 0 && m_lastLayoutWidth.load() != m_clientWidth.load())
             scheduleRelayout();
@@ -418,7 +425,7 @@ void HtmlWindow::on_window_shift(int dy) {
 
 void HtmlWindow::checkWindow() {
     WindowSpan span;
-    if (!window_span(span))
+    if (m_windowArriving || !window_span(span))
         return;
     const int y = scrollPosition();
     const int page = std::max(1, pageSize());

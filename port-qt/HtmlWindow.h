@@ -350,6 +350,7 @@ private:
     // the one shown (a long chapter laid out a window at a time).
     void checkWindow();
     std::atomic<int> m_windowShift{0};
+    bool m_windowArriving = false; // a page just taken: where the reader goes is still queued
     std::atomic<unsigned> m_windowShiftGeneration{0}; // the page the shift is for
     bool m_pointerCursor = false;
     QSize m_docSize;

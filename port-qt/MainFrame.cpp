@@ -871,8 +871,12 @@ void MainFrame::loadURI(const String& address) {
 }
 
 void MainFrame::requestWindow(int y, long text) {
-    windowY = y;
-    windowText = text;
+    // A place in the text (a saved place, a match) goes before where the view stands meanwhile.
+    if (text >= 0)
+        windowText = text;
+    else
+        windowY = y;
+    TF_LOG(LOG_DEBUG, "the window of the chapter around " << (text >= 0 ? "text offset " : "y ") << (text >= 0 ? text : y));
     if (windowJob.exchange(true))
         return;
     const String address = view->current_address();

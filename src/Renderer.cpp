@@ -391,7 +391,8 @@ litehtml::document::ptr Renderer::build_page(const std::string& text, const Stri
 }
 
 void Renderer::publish(litehtml::document::ptr doc, const String& root, int width, int height, bool partial,
-                       std::unique_ptr<URI>& address, std::shared_ptr<Windowed> window, int shift) {
+                       std::unique_ptr<URI>& address, std::shared_ptr<Windowed> window, int shift,
+                       bool placed) {
     const bool isWindow = window != nullptr;
     litehtml::document::ptr old;
     {
@@ -412,6 +413,7 @@ void Renderer::publish(litehtml::document::ptr doc, const String& root, int widt
                 m_span.below = w.last + 1 < w.pieces.size();
                 m_span.textStart = w.textStarts[w.first];
                 m_span.textEnd = w.textStarts[w.last + 1];
+                m_span.placed = placed;
                 m_span.top = 0;
                 m_span.bottom = height;
                 for (const auto& top : ChapterPieces::tops(doc)) {
@@ -535,7 +537,7 @@ bool Renderer::window_span(WindowSpan& span) const {
 }
 
 bool Renderer::show_window(const std::shared_ptr<Windowed>& w, size_t piece, bool force,
-                           std::unique_ptr<URI>& address) {
+                           std::unique_ptr<URI>& address, bool placed) {
     const bool initial = force;
     w->countText();
     const int width = client_width();
@@ -608,7 +610,7 @@ bool Renderer::show_window(const std::shared_ptr<Windowed>& w, size_t piece, boo
                                                                 end + std::max(0LL, rest), 1 << 30))),
                                                             1 << 30));
     const int docWidth = doc->width();
-    publish(std::move(doc), w->root, docWidth, height, false, address, w, shift);
+    publish(std::move(doc), w->root, docWidth, height, false, address, w, shift, placed);
     return true;
 }
 
@@ -638,7 +640,7 @@ bool Renderer::move_window(int y) {
             piece = std::max(piece, std::min(w->pieces.size() - 1, w->last + 1));
     }
     std::unique_ptr<URI> none;
-    return show_window(w, piece, false, none);
+    return show_window(w, piece, false, none, false);
 }
 
 bool Renderer::move_window_to_text(long offset) {

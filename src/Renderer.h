@@ -133,6 +133,7 @@ public:
         bool below = false;
         long textStart = 0;   // offset of the window's text in the chapter's (EntryText), about
         long textEnd = 0;
+        bool placed = true;   // shown for a place asked for (a load, a text offset, an id), not for the view's scroll
     };
     // Whether the page shown is such a window; `span` what it holds.
     bool window_span(WindowSpan& span) const;
@@ -198,12 +199,15 @@ private:
     // Makes `doc` the shown document, laid out at `width` x `height`, with `address` if any;
     // `windowed` (may be null) when it is a window of that long chapter.
     void publish(litehtml::document::ptr doc, const String& root, int width, int height, bool partial,
-                 std::unique_ptr<URI>& address, std::shared_ptr<Windowed> window = nullptr, int shift = 0);
+                 std::unique_ptr<URI>& address, std::shared_ptr<Windowed> window = nullptr, int shift = 0,
+                 bool placed = true);
     // One build of a page from markup (guards, sheets, the reader's style); null when it fails.
     litehtml::document::ptr build_page(const std::string& text, const String& root, const std::string& userCss);
     // Lays out and shows the window of `w` around `piece`; `force` even when it is the one shown.
     // False when it was shown already, or cannot be built (its sheets look ahead).
-    bool show_window(const std::shared_ptr<Windowed>& w, size_t piece, bool force, std::unique_ptr<URI>& address);
+    // `placed`: for a place asked for, not for where the view is scrolled (WindowSpan::placed).
+    bool show_window(const std::shared_ptr<Windowed>& w, size_t piece, bool force, std::unique_ptr<URI>& address,
+                     bool placed = true);
     std::shared_ptr<Windowed> windowed() const;
 
     mutable std::recursive_mutex m_docMutex;
