@@ -33,6 +33,7 @@
 
 #include "AboutDialog.h"
 #include "ContentsTree.h"
+#include "HitMarker.h"
 #include "HtmlWindow.h"
 #include "ImageCache.h"
 #include "NotePopup.h"
@@ -44,7 +45,10 @@
 #include "Settings.h"
 #include "ThemePalette.h"
 #include "WholeBookSearch.h"
+#include "src/BookSearch.h"
+#include "src/BookTextCache.h"
 #include "src/DataHelper.h"
+#include "src/TextAnchorMap.h"
 #include "utility/File.h"
 #include "utility/Image.h"
 #include "utility/URI.h"
@@ -1195,6 +1199,50 @@ void MainFrame::onBookSearch() {
     searchBox->setFocus(Qt::ShortcutFocusReason);
 }
 
+void MainFrame::searchLongChapter(const std::string& keyword, bool backward) {
+    // Only a window of the chapter is laid out: its text, not the window's, is searched.
+    const long entry = tracker->currentEntry();
+    std::shared_ptr<BookTextCache> book = tracker->book();
+    const BookTextCache::Text chapter = book && entry >= 0 ? book->text(static_cast<size_t>(entry)) : nullptr;
+    const std::u32string query = FoldedText::query(keyword, FoldedText::LOOSE);
+    BookSearch::Options options;
+    options.context = 0;
+    const std::vector<BookSearch::Hit> hits =
+        chapter ? BookSearch::find(*chapter, query, static_cast<size_t>(entry), options) : std::vector<BookSearch::Hit>();
+    if (hits.empty()) {
+        pageSearch.valid = false;
+        statusLabel->setText(QString("Not found on this page: %1").arg(QString::fromStdString(keyword).trimmed()));
+        return;
+    }
+    // From the match shown (the same words in the same chapter) or from where the reader is.
+    const bool goOn = pageSearch.valid && pageSearch.entry == entry && pageSearch.query == query;
+    long from = goOn ? static_cast<long>(pageSearch.offset) : 0;
+    if (!goOn) {
+        const TextAnchorMap* map = tracker->currentMap();
+        from = map ? std::max(0L, map->offsetAt(view->scrollPosition())) : 0;
+    }
+    size_t pick;
+    if (!backward) {
+        const auto it = std::find_if(hits.begin(), hits.end(), [&](const BookSearch::Hit& hit) {
+            return goOn ? static_cast<long>(hit.offset) > from : static_cast<long>(hit.offset) >= from;
+        });
+        pick = it == hits.end() ? 0 : static_cast<size_t>(it - hits.begin());
+    } else {
+        pick = hits.size() - 1;
+        for (size_t i = hits.size(); i-- > 0;)
+            if (static_cast<long>(hits[i].offset) < from) {
+                pick = i;
+                break;
+            }
+    }
+    pageSearch.valid = true;
+    pageSearch.entry = entry;
+    pageSearch.query = query;
+    pageSearch.offset = hits[pick].offset;
+    bookSearch->marker()->show(hits[pick].entry, hits[pick].offset, hits[pick].length, -1);
+    restoreStatus();
+}
+
 void MainFrame::doSearch(QKeyEvent* event) {
     const bool backward = event && (event->modifiers() & Qt::ShiftModifier);
     const QString text = searchBox->text();
@@ -1203,6 +1251,11 @@ void MainFrame::doSearch(QKeyEvent* event) {
         return;
     }
     const std::string keyword = text.toUtf8().toStdString();
+    Renderer::WindowSpan span;
+    if (view->window_span(span) && !text.trimmed().isEmpty()) {
+        searchLongChapter(keyword, backward);
+        return;
+    }
     // The page may have changed since the box opened: its runs went with the old one.
     if (view->textRangeSize() == 0)
         view->createTextRange();

@@ -230,6 +230,8 @@ private:
     // around text offset `text`, when not negative) laid out: one job on the
     // loader at a time, which takes the latest place wanted when it runs.
     void requestWindow(int y, long text = -1);
+    // The page search (Ctrl+F) in a long chapter shown a window at a time.
+    void searchLongChapter(const std::string& keyword, bool backward);
     void post(const LoadRequest& request);
     void reloadAtNewSize();
     bool ask(const QString& title, const QString& text);
@@ -293,6 +295,13 @@ private:
     std::atomic<int> windowY{0};
     std::atomic<long> windowText{-1};
     std::atomic<bool> windowJob{false};
+    // The page search's match in a long chapter.
+    struct {
+        bool valid = false;
+        long entry = -1;
+        std::u32string query;
+        size_t offset = 0;
+    } pageSearch;
 };
 
 } // namespace tf

@@ -8,6 +8,7 @@
 
 #include "BookSearchPanel.h"
 #include "HtmlWindow.h"
+#include "HitMarker.h"
 #include "ReadingTracker.h"
 #include "src/BookTextCache.h"
 #include "utility/URI.h"
@@ -25,7 +26,11 @@ WholeBookSearch::WholeBookSearch(QMainWindow* window, HtmlWindow* view, ReadingT
     window->addDockWidget(Qt::RightDockWidgetArea, m_dock);
     m_dock->hide();
     connect(m_panel, &BookSearchPanel::picked, this, &WholeBookSearch::pick);
-    connect(m_tracker, &ReadingTracker::layoutChanged, this, &WholeBookSearch::onLayoutChanged);
+    m_marker = new HitMarker(view, tracker, this);
+    connect(m_marker, &HitMarker::marked, this, [this](int index) {
+        if (index >= 0)
+            emit marked(index);
+    });
 }
 
 WholeBookSearch::~WholeBookSearch() {
@@ -89,8 +94,7 @@ void WholeBookSearch::start(const QString& phrase, bool exact) {
     m_hits.clear();
     m_chaptersWithHits = 0;
     m_current = -1;
-    m_pendingMark = -1;
-    m_shownMark = -1;
+    m_marker->forget();
     m_panel->clear();
     m_finished = true;
     if (phrase.trimmed().isEmpty())
@@ -166,94 +170,17 @@ void WholeBookSearch::pick(int index) {
     if (index < 0 || index >= static_cast<int>(m_hits.size()))
         return;
     m_current = index;
-    m_shownMark = -1;
     m_panel->setCurrentRow(index);
     const BookSearch::Hit& hit = m_hits[static_cast<size_t>(index)];
-    if (m_tracker->currentEntry() == static_cast<long>(hit.entry)) {
-        // Only the top of a long chapter is shown yet: the match is marked on
-        // the whole page when it arrives.
-        if (m_view->is_partial())
-            m_pendingMark = index;
-        else
-            markHit(index);
+    m_marker->show(hit.entry, hit.offset, hit.length, index);
+    if (m_tracker->currentEntry() == static_cast<long>(hit.entry))
         return;
-    }
     std::shared_ptr<BookTextCache> book = m_tracker->book();
     const std::string type = m_view->bookType();
     if (type.empty() || !book)
         return;
-    m_pendingMark = index;
     m_view->setScrollPosition(0);
     emit openRequested(URI::entryAddress(type, book->entryName(hit.entry)));
-}
-
-void WholeBookSearch::onLayoutChanged() {
-    if (m_pendingMark < 0 && m_shownMark >= 0 && m_shownMark < static_cast<int>(m_hits.size()) &&
-        m_tracker->currentEntry() == static_cast<long>(m_hits[static_cast<size_t>(m_shownMark)].entry) &&
-        !m_view->is_partial()) {
-        bool anyMarked = false;
-        for (size_t i = 0, n = m_view->textRangeSize(); i < n && !anyMarked; ++i)
-            anyMarked = m_view->isRunMarked(i);
-        // Where the reader is now: marked again if it is on this page, without moving there.
-        if (!anyMarked)
-            markHit(m_shownMark, false);
-        return;
-    }
-    if (m_pendingMark < 0 || m_pendingMark >= static_cast<int>(m_hits.size()))
-        return;
-    if (m_tracker->currentEntry() != static_cast<long>(m_hits[static_cast<size_t>(m_pendingMark)].entry))
-        return;
-    // The top of a long chapter: the match may lie below it, and a mark would
-    // go with it when the whole page replaces it.
-    if (m_view->is_partial())
-        return;
-    const int index = m_pendingMark;
-    m_pendingMark = -1;
-    markHit(index);
-}
-
-void WholeBookSearch::markHit(int index, bool reveal) {
-    const BookSearch::Hit& hit = m_hits[static_cast<size_t>(index)];
-    const TextAnchorMap* map = m_tracker->currentMap();
-    if (!map) {
-        TF_LOG(LOG_WARN, "the page on screen is no chapter of the book; the match cannot be shown");
-        return;
-    }
-    const auto runs = map->runsOf(static_cast<long>(hit.offset), static_cast<long>(hit.length));
-    if (runs.first < 0 && !reveal)
-        return;
-    Renderer::WindowSpan span;
-    if (runs.first < 0 && m_pendingMark != index && m_view->window_span(span)) {
-        // In a piece of a long chapter that is not laid out now: marked when its window comes.
-        m_pendingMark = index;
-        m_view->wantWindowAtText(static_cast<long>(hit.offset));
-        return;
-    }
-    if (runs.first < 0) {
-        TF_LOG(LOG_WARN, "the match at " << hit.offset << " of chapter " << hit.entry + 1 << " is not on the page");
-        return;
-    }
-    m_view->clearSearch();
-    m_view->clearTextRange();
-    m_view->createTextRange();
-    m_view->markRuns(static_cast<size_t>(runs.first), static_cast<size_t>(runs.second), true);
-    int top = -1, bottom = -1;
-    {
-        auto lock = m_view->lockDocument();
-        const auto& range = m_view->textRange();
-        if (static_cast<size_t>(runs.second) < range.size()) {
-            top = range[static_cast<size_t>(runs.first)].pos.y;
-            bottom = range[static_cast<size_t>(runs.second)].pos.y + range[static_cast<size_t>(runs.second)].pos.height;
-        }
-    }
-    const int page = m_view->pageSize();
-    const int y = m_view->scrollPosition();
-    if (reveal && top >= 0 && (top < y || bottom > y + page))
-        m_view->setScrollPosition(std::max(0, top - page / 3));
-    m_view->dropTiles();
-    m_view->viewport()->update();
-    m_shownMark = index;
-    emit marked(index);
 }
 
 bool WholeBookSearch::step(int direction) {

@@ -17,6 +17,7 @@ class QMainWindow;
 namespace tf {
 
 class BookSearchPanel;
+class HitMarker;
 class HtmlWindow;
 class ReadingTracker;
 
@@ -55,6 +56,8 @@ public:
     int current() const { return m_current; }
     // No chapter is still being searched.
     bool finished() const { return m_finished; }
+    // What marks a result in the view (the page search of a long chapter uses it too).
+    HitMarker* marker() const { return m_marker; }
 
 signals:
     // Load this address (a chapter of the open book) in the view.
@@ -65,9 +68,6 @@ signals:
 private:
     void takeHits(unsigned generation, std::vector<BookSearch::Hit> hits);
     void finish(unsigned generation, bool complete);
-    // `reveal`: scrolls the match into view (and asks for the window holding it).
-    void markHit(int index, bool reveal = true);
-    void onLayoutChanged();
     QString titleOf(size_t entry) const;
     void updateSummary();
 
@@ -82,10 +82,7 @@ private:
     std::vector<BookSearch::Hit> m_hits;
     size_t m_chaptersWithHits = 0;
     int m_current = -1;
-    int m_pendingMark = -1;
-    // The result last marked: a new build of its chapter (the window was
-    // resized) comes without marks and gets it again.
-    int m_shownMark = -1;
+    HitMarker* m_marker = nullptr; // the result picked, marked in the view
     unsigned m_generation = 0;
     bool m_finished = true;
     std::shared_ptr<std::atomic<bool>> m_cancel;

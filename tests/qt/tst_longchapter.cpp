@@ -13,6 +13,7 @@
 
 #include "BookFixtures.h"
 #include "MainFrameTestSupport.h"
+#include "HitMarker.h"
 #include "SearchBox.h"
 #include "ViewTestTools.h"
 #include "WholeBookSearch.h"
@@ -94,6 +95,7 @@ private slots:
     void readsThroughToTheEndAndBack();
     void farPlacesBringTheirWindow();
     void selectionAcrossTwoPieces();
+    void pageSearchGoesThroughTheWholeChapter();
 };
 
 void LongChapterTest::readsThroughToTheEndAndBack() {
@@ -214,6 +216,41 @@ void LongChapterTest::selectionAcrossTwoPieces() {
     QVERIFY2(text.endsWith(QString("Mark%1").arg(first)), qPrintable(text));
     view->copySelection();
     QCOMPARE(QGuiApplication::clipboard()->text(), text);
+}
+
+void LongChapterTest::pageSearchGoesThroughTheWholeChapter() {
+    TempDir dir;
+    Session s;
+    QVERIFY(s.open(writeBook(dir)));
+    QVERIFY(openLong(s));
+    tf::HtmlWindow* view = s.view();
+    QKeyEvent find(QEvent::KeyPress, Qt::Key_F, Qt::ControlModifier);
+    s.frame->processKey(find);
+    QVERIFY(!s.frame->getSearchBox()->wholeBook());
+    s.frame->getSearchBox()->setText("Mark39");
+    QSignalSpy marked(s.frame->getBookSearch()->marker(), &tf::HitMarker::marked);
+
+    // From the top: Mark39, Mark390..399, then Mark3900 in a piece far below
+    // the window shown; Shift+Enter goes back to Mark399.
+    const struct {
+        bool backward;
+        int paragraph;
+    } steps[] = {{false, 39}, {false, 390}, {false, 391}, {false, 392}, {false, 393}, {false, 394}, {false, 395},
+                 {false, 396}, {false, 397}, {false, 398}, {false, 399}, {false, 3900}, {true, 399}};
+    for (const auto& step : steps) {
+        marked.clear();
+        QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, step.backward ? Qt::ShiftModifier : Qt::NoModifier);
+        s.frame->doSearch(&enter);
+        QVERIFY(waitFor([&] { return !marked.isEmpty() && s.settled(); }, 20000));
+        const std::vector<int> marks = markedRuns(*view);
+        QVERIFY(!marks.empty());
+        QCOMPARE(marks.front(), runIndex(*view, "Mark" + std::to_string(step.paragraph)));
+        QVERIFY2(onScreen(view, step.paragraph), qPrintable(QString::number(step.paragraph)));
+    }
+    // Not in the chapter at all.
+    s.frame->getSearchBox()->setText("Mark9999");
+    s.frame->doSearch(nullptr);
+    QCOMPARE(s.frame->statusText(), QString("Not found on this page: Mark9999"));
 }
 
 QTEST_MAIN(LongChapterTest)
