@@ -591,14 +591,14 @@ bool Renderer::show_window(const std::shared_ptr<Windowed>& w, size_t piece, boo
                     }
                 }
     }
+    // A newer page took the chapter's place meanwhile.
+    if (!initial && windowed() != w)
+        return false;
     w->first = first;
     w->last = last;
     w->shown = true;
     TF_LOG(LOG_DEBUG, "pieces " << first + 1 << "-" << last + 1 << " of " << w->pieces.size() << ": "
                                  << doc->height() << " px");
-    // A newer page took the chapter's place meanwhile.
-    if (!initial && windowed() != w)
-        return false;
     // The page reaches the chapter's estimated end: the pieces below take
     // that room on the scroll bar.
     int end = doc->height();
@@ -606,9 +606,8 @@ bool Renderer::show_window(const std::shared_ptr<Windowed>& w, size_t piece, boo
         if (top.first == last + 1)
             end = top.second;
     const long long rest = static_cast<long long>(w->strip.height()) - w->strip.top(last + 1);
-    const int height = static_cast<int>(std::min<long long>(std::max(doc->height(), static_cast<int>(std::min<long long>(
-                                                                end + std::max(0LL, rest), 1 << 30))),
-                                                            1 << 30));
+    const long long total = std::max<long long>(doc->height(), end + std::max(0LL, rest));
+    const int height = static_cast<int>(std::min<long long>(total, 1 << 30));
     const int docWidth = doc->width();
     publish(std::move(doc), w->root, docWidth, height, false, address, w, shift, placed);
     return true;
