@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -29,6 +31,18 @@ inline double median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     size_t n = values.size();
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+// A memory figure of this process from /proc/self/status ("VmHWM": peak
+// resident, "VmRSS": resident now), in MB; 0 where there is none.
+inline double memoryMb(const char* field) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    const std::string key = std::string(field) + ":";
+    while (std::getline(status, line))
+        if (line.compare(0, key.size(), key) == 0)
+            return std::atof(line.c_str() + key.size()) / 1024.0;
+    return 0;
 }
 
 // The largest sound corpus book whose name ends in `extension`, "" when there is none.

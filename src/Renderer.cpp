@@ -414,14 +414,7 @@ void Renderer::publish(litehtml::document::ptr doc, const String& root, int widt
                 m_span.textStart = w.textStarts[w.first];
                 m_span.textEnd = w.textStarts[w.last + 1];
                 m_span.placed = placed;
-                m_span.top = 0;
-                m_span.bottom = height;
-                for (const auto& top : ChapterPieces::tops(doc)) {
-                    if (top.first == w.first)
-                        m_span.top = top.second;
-                    else if (top.first == w.last + 1)
-                        m_span.bottom = top.second;
-                }
+                placeSpan(doc, height);
             }
         }
         old = std::move(m_html);
@@ -464,16 +457,9 @@ void Renderer::render(int width) {
         h = m_html->height();
         {
             std::lock_guard<std::mutex> state(m_stateMutex);
-            if (m_windowed) {
-                // Where the window's pieces lie now; the next window is measured anew at this width.
-                m_span.bottom = h;
-                for (const auto& top : ChapterPieces::tops(m_html)) {
-                    if (top.first == m_spanPieces.first)
-                        m_span.top = top.second;
-                    else if (top.first == m_spanPieces.second + 1)
-                        m_span.bottom = top.second;
-                }
-            }
+            // Where the window's pieces lie now; the next window is measured anew at this width.
+            if (m_windowed)
+                placeSpan(m_html, h);
         }
         on_document_changed();
     }
@@ -521,6 +507,18 @@ std::unique_lock<std::recursive_mutex> Renderer::lockDocument() const {
 litehtml::document::ptr Renderer::document() const {
     auto lock = lockDocument();
     return m_html;
+}
+
+void Renderer::placeSpan(const litehtml::document::ptr& doc, int height) {
+    // The marks of the window's first piece and of its end; the page's top and bottom without them.
+    m_span.top = 0;
+    m_span.bottom = height;
+    for (const auto& top : ChapterPieces::tops(doc)) {
+        if (top.first == m_spanPieces.first)
+            m_span.top = top.second;
+        else if (top.first == m_spanPieces.second + 1)
+            m_span.bottom = top.second;
+    }
 }
 
 std::shared_ptr<Renderer::Windowed> Renderer::windowed() const {

@@ -209,6 +209,8 @@ private:
     bool show_window(const std::shared_ptr<Windowed>& w, size_t piece, bool force, std::unique_ptr<URI>& address,
                      bool placed = true);
     std::shared_ptr<Windowed> windowed() const;
+    // m_span's top and bottom from the marks of the window `doc` (m_spanPieces); under m_stateMutex.
+    void placeSpan(const litehtml::document::ptr& doc, int height);
 
     mutable std::recursive_mutex m_docMutex;
     mutable std::mutex m_stateMutex;

@@ -12,7 +12,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,20 +20,6 @@
 #include "bench/bench_util.h"
 #include "src/ChapterPieces.h"
 #include "src/ChapterStrip.h"
-
-namespace {
-
-double memoryMb(const char* field) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    const std::string key = std::string(field) + ":";
-    while (std::getline(status, line))
-        if (line.compare(0, key.size(), key) == 0)
-            return std::atof(line.c_str() + key.size()) / 1024.0;
-    return 0;
-}
-
-} // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2 || (std::strcmp(argv[1], "whole") != 0 && std::strcmp(argv[1], "pieces") != 0)) {
@@ -57,14 +42,14 @@ int main(int argc, char** argv) {
         return 1;
     }
     const tf::String root("epub://" + entry.substr(0, entry.rfind('/')));
-    const double before = memoryMb("VmRSS");
+    const double before = bench::memoryMb("VmRSS");
 
     if (whole) {
         const auto start = bench::Clock::now();
         view.load_string(*html, root);
         const double ms = bench::ms(bench::Clock::now() - start);
         std::printf("whole chapter: %zu KB, height %d px, layout %.0f ms, peak RSS %.0f MB (%.0f MB before)\n",
-                    html->size() / 1024, view.document() ? view.document()->height() : -1, ms, memoryMb("VmHWM"),
+                    html->size() / 1024, view.document() ? view.document()->height() : -1, ms, bench::memoryMb("VmHWM"),
                     before);
         return 0;
     }
@@ -94,6 +79,6 @@ int main(int argc, char** argv) {
     std::printf("%zu pieces of >= %zu KB, windows of %zu: %d layouts, %.0f ms each on average, slowest %.0f ms, "
                 "tallest %d px, the chapter %d px, peak RSS %.0f MB (%.0f MB before)\n",
                 pieces.size(), pieceKb, window, builds, total / builds, slowest, height, strip.height(),
-                memoryMb("VmHWM"), before);
+                bench::memoryMb("VmHWM"), before);
     return 0;
 }

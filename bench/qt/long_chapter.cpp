@@ -28,17 +28,6 @@
 namespace {
 
 
-// VmHWM or VmRSS of this process, in MB.
-double memoryMb(const char* field) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    const std::string key = std::string(field) + ":";
-    while (std::getline(status, line))
-        if (line.compare(0, key.size(), key) == 0)
-            return std::atof(line.c_str() + key.size()) / 1024.0;
-    return 0;
-}
-
 // From asking the window for `entry` until a paint of it has finished.
 double firstPaint(tf::MainFrame& frame, const std::string& entry) {
     tf::HtmlWindow* view = frame.getView();
@@ -135,7 +124,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "cannot open %s\n", book.c_str());
         return 1;
     }
-    const double baseMb = memoryMb("VmRSS");
+    const double baseMb = bench::memoryMb("VmRSS");
 
     std::vector<double> ours, reference;
     for (int i = 0; i < runs; ++i) {
@@ -158,6 +147,6 @@ int main(int argc, char** argv) {
     std::printf("%-46s %9d    (the chapter now %d px tall)\n", "pages shown while scrolling", steps.documents,
                 frame.getView()->documentSize().height());
     std::printf("%-46s %9.0f MB   (book open, before the chapter: %.0f MB; at the end: %.0f MB)\n",
-                "peak resident memory of the process", memoryMb("VmHWM"), baseMb, memoryMb("VmRSS"));
+                "peak resident memory of the process", bench::memoryMb("VmHWM"), baseMb, bench::memoryMb("VmRSS"));
     return 0;
 }
