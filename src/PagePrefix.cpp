@@ -115,11 +115,11 @@ size_t skipAttributes(const std::string& s, size_t at, bool& selfClosing) {
 
 } // namespace
 
-size_t PagePrefix::textSize(const std::string& html, size_t end) {
+size_t PagePrefix::textSize(const std::string& html, size_t begin, size_t end) {
     end = std::min(end, html.size());
     size_t count = 0;
     bool inTag = false;
-    for (size_t i = 0; i < end; ++i) {
+    for (size_t i = begin; i < end; ++i) {
         const char c = html[i];
         if (inTag)
             inTag = c != '>';

@@ -44,8 +44,10 @@ public:
     // html.size() when there is no such place.
     static size_t cut(const std::string& html, size_t budget);
 
-    // Bytes of text (outside tags, white space not counted) in html[0, end).
-    static size_t textSize(const std::string& html, size_t end);
+    // Bytes of text (outside tags, white space not counted) in html[0, end),
+    // or in html[begin, end) where `begin` lies outside any tag.
+    static size_t textSize(const std::string& html, size_t end) { return textSize(html, 0, end); }
+    static size_t textSize(const std::string& html, size_t begin, size_t end);
 
     // Whether an element of `html` with this id starts before byte `end`.
     static bool holdsId(const std::string& html, const std::string& id, size_t end);

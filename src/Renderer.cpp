@@ -59,6 +59,19 @@ struct Renderer::Windowed {
         textStarts.push_back(text);
     }
 
+    // What a piece's height is estimated from: its text, not its markup
+    // (MathML or SVG may be most of a chapter's bytes), and its markup a
+    // little (pictures, tables and empty blocks take room too).
+    std::vector<size_t> weights() const {
+        std::vector<size_t> out;
+        const std::string& html = pieces.html();
+        for (size_t i = 0; i < pieces.size(); ++i) {
+            const ChapterPieces::Piece& p = pieces.piece(i);
+            out.push_back(PagePrefix::textSize(html, p.begin, p.end) + (p.end - p.begin) / 16);
+        }
+        return out;
+    }
+
     size_t pieceOfText(long offset) {
         countText();
         const auto it = std::upper_bound(textStarts.begin(), textStarts.end(), offset);
@@ -252,10 +265,7 @@ void Renderer::load_string(const std::string& html, const String& givenRoot, std
         w->pieces = ChapterPieces(std::make_shared<const std::string>(html), std::min(kPieceBytes, threshold / 8));
         if (w->pieces.size() <= kWindowPieces)
             return nullptr;
-        std::vector<size_t> bytes;
-        for (size_t i = 0; i < w->pieces.size(); ++i)
-            bytes.push_back(w->pieces.piece(i).end - w->pieces.piece(i).begin);
-        w->strip = ChapterStrip(bytes);
+        w->strip = ChapterStrip(w->weights());
         w->root = root;
         w->member = member;
         TF_LOG(LOG_INFO, "a long chapter in " << w->pieces.size() << " pieces");
@@ -541,10 +551,7 @@ bool Renderer::show_window(const std::shared_ptr<Windowed>& w, size_t piece, boo
     const int width = client_width();
     if (width != w->width) {
         // Heights measured at another width say nothing about this one.
-        std::vector<size_t> bytes;
-        for (size_t i = 0; i < w->pieces.size(); ++i)
-            bytes.push_back(w->pieces.piece(i).end - w->pieces.piece(i).begin);
-        w->strip = ChapterStrip(bytes);
+        w->strip = ChapterStrip(w->weights());
         w->width = width;
         force = true;
     }
