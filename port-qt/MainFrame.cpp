@@ -883,6 +883,12 @@ void MainFrame::requestWindow(int y, long text) {
     TF_LOG(LOG_DEBUG, "the window of the chapter around " << (text >= 0 ? "text offset " : "y ") << (text >= 0 ? text : y));
     if (windowJob.exchange(true))
         return;
+    // A load waits (a chapter step, a new size): it must not be dropped for a
+    // window of the page it replaces.
+    if (worker.hasPending()) {
+        windowJob = false;
+        return;
+    }
     const String address = view->current_address();
     worker.post([this, address] {
         windowJob = false;
@@ -899,6 +905,8 @@ void MainFrame::requestWindow(int y, long text) {
 
 void MainFrame::post(const LoadRequest& request) {
     worker.post([this, request] { callThread(this, request); });
+    // A window job still waiting was replaced by this load: the next scroll asks again.
+    windowJob = false;
 }
 
 void MainFrame::callThread(MainFrame* frame, const LoadRequest& request) {

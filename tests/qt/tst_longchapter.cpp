@@ -96,6 +96,7 @@ private slots:
     void farPlacesBringTheirWindow();
     void selectionAcrossTwoPieces();
     void pageSearchGoesThroughTheWholeChapter();
+    void aChapterStepIsNotLostToAWindow();
 };
 
 void LongChapterTest::readsThroughToTheEndAndBack() {
@@ -251,6 +252,29 @@ void LongChapterTest::pageSearchGoesThroughTheWholeChapter() {
     s.frame->getSearchBox()->setText("Mark9999");
     s.frame->doSearch(nullptr);
     QCOMPARE(s.frame->statusText(), QString("Not found on this page: Mark9999"));
+}
+
+// The loader keeps one waiting job: a window asked for while a chapter step
+// waits must not take its place, and a window job a load replaced must not
+// keep later windows from being asked for.
+void LongChapterTest::aChapterStepIsNotLostToAWindow() {
+    TempDir dir;
+    Session s;
+    QVERIFY(s.open(writeBook(dir)));
+    QVERIFY(openLong(s));
+    tf::HtmlWindow* view = s.view();
+    const tf::String three = test::epubAddress("OEBPS/three.xhtml");
+    for (int round = 0; round < 3; ++round) {
+        // A window far down is being built; the next chapter is asked for; the reader scrolls on.
+        view->setScrollPosition(view->maxScrollPosition() / 2);
+        s.frame->loadURI(three);
+        view->setScrollPosition(view->maxScrollPosition() / 2 + view->pageSize());
+        QVERIFY(waitFor([&] { return s.settled() && view->current_address() == three; }));
+        // Back in the long chapter, windows still follow the reader.
+        QVERIFY(openLong(s));
+        view->setScrollPosition(view->maxScrollPosition() / 3);
+        QVERIFY(waitFor([&] { return s.settled() && !visible(view).empty(); }));
+    }
 }
 
 QTEST_MAIN(LongChapterTest)
