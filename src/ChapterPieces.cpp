@@ -24,7 +24,9 @@ size_t headEnd(const std::string& s) {
         size_t k = 0;
         while (k < 4 && at + 2 + k < s.size() && lower(s[at + 2 + k]) == kHead[k])
             ++k;
-        if (k == 4) {
+        // "</head>" or "</head >", not "</header>".
+        const size_t after = at + 6;
+        if (k == 4 && after < s.size() && (s[after] == '>' || std::isspace(static_cast<unsigned char>(s[after])))) {
             const size_t close = s.find('>', at);
             return close == std::string::npos ? 0 : close + 1;
         }

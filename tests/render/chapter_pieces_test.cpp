@@ -59,6 +59,14 @@ TEST(ChapterPieces, PiecesCoverTheChapterAndReopenWhatIsOpen) {
     EXPECT_EQ(pieces.window(3, 2), "");
     EXPECT_EQ(pieces.window(0, pieces.size()), "");
 
+    // A page without a head: "</header>" is no end of one, and nothing of the body is repeated.
+    const std::string headless =
+        "<html><body><header>Title words</header>" + paragraphs(0, 200) + "</body></html>";
+    const ChapterPieces bare(shared(headless), 2000);
+    ASSERT_GT(bare.size(), 3u);
+    EXPECT_EQ(bare.window(2, 2).find("Title words"), std::string::npos);
+    EXPECT_EQ(bare.piece(2).reopen, "<html><body>");
+
     // Where an element starts: the piece whose markup holds its id.
     const size_t at = html.find("<p>Paragraph 150 ");
     const std::string withId = html.substr(0, at) + "<p id='p150'>" + html.substr(at + 3);
