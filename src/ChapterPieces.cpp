@@ -68,8 +68,7 @@ ChapterPieces::ChapterPieces(std::shared_ptr<const std::string> html, size_t bud
 }
 
 const std::string& ChapterPieces::html() const {
-    static const std::string kNone;
-    return m_html ? *m_html : kNone;
+    return *m_html;
 }
 
 namespace {
@@ -149,7 +148,9 @@ std::vector<std::pair<size_t, int>> ChapterPieces::tops(const litehtml::document
 size_t ChapterPieces::pieceAt(size_t at) const {
     const auto it = std::upper_bound(m_pieces.begin(), m_pieces.end(), at,
                                      [](size_t value, const Piece& p) { return value < p.end; });
-    return it == m_pieces.end() ? m_pieces.size() - 1 : static_cast<size_t>(it - m_pieces.begin());
+    if (it == m_pieces.end())
+        return m_pieces.empty() ? 0 : m_pieces.size() - 1;
+    return static_cast<size_t>(it - m_pieces.begin());
 }
 
 size_t ChapterPieces::pieceOfId(const std::string& id) const {

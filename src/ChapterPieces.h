@@ -54,7 +54,7 @@ public:
     size_t pieceOfId(const std::string& id) const;
 
 private:
-    std::shared_ptr<const std::string> m_html;
+    std::shared_ptr<const std::string> m_html = std::make_shared<const std::string>();
     std::string m_head; // what precedes the body's content and is not reopened: up to "</head>"
     std::vector<Piece> m_pieces;
 };

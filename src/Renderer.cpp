@@ -254,8 +254,8 @@ void Renderer::load_string(const std::string& html, const String& givenRoot, std
     // top needs no cutting first: that waits until its first screen is shown.
     const long wantedOffset = address ? m_wantedOffset.exchange(-1) : -1;
     const size_t threshold = preview > 0 || !address ? 0 : window_threshold();
-    const bool longChapter =
-        threshold > 0 && wellFormed && html.size() >= threshold && !PagePrefix::looksAhead(html);
+    // (A chapter whose style looks ahead is one piece: cut() gives none.)
+    const bool longChapter = threshold > 0 && wellFormed && html.size() >= threshold;
     const std::string fragment = address ? address->m_hash.str() : std::string();
     const std::string member = address ? address->member().str() : std::string();
     const std::shared_ptr<Windowed> before = windowed();
