@@ -1,5 +1,7 @@
 #include "HtmlWindow.h"
 
+#include "FollowingPage.h"
+
 #include <QAction>
 #include <QClipboard>
 #include <QDesktopServices>
@@ -27,6 +29,7 @@
 #include "Connector.h"
 #include "DisplayList.h"
 #include "EmbeddedFonts.h"
+#include "FollowingPage.h"
 #include "ImageCache.h"
 #include "TextSearch.h"
 #include "TileCache.h"
@@ -94,8 +97,11 @@ HtmlWindow::HtmlWindow(QWidget* parent)
 
 HtmlWindow::~HtmlWindow() {
     TF_LOG(LOG_INFO, "");
-    // The engine frees its fonts through this view: the document goes first.
+    // The engine frees its fonts through this view: the documents go first.
     release_document();
+    m_following.reset();
+    m_waitingFollowing.reset();
+    m_arrivedFollowing.reset();
     m_images->clear();
 }
 
@@ -284,17 +290,42 @@ void HtmlWindow::on_document_size(int width, int height) {
     for (const std::string& key : firstPictures)
         m_images->decode(key);
     const unsigned generation = m_docGeneration.load();
-    onWindowThread([this, width, height, generation]() {
+    // The entry and layout of this page, for the page that may follow it.
+    URI shown;
+    const std::string member = current_uri(shown) ? shown.member().str() : std::string();
+    const std::string key = layoutKey(member, m_lastLayoutWidth.load());
+    onWindowThread([this, width, height, generation, key, member]() {
+        const int oldEnd = m_docSize.height();
+        const int before = scrollPosition();
+        const bool followed = m_following != nullptr;
+        m_shownKey = isHomePageShown() ? std::string() : key;
+        if (m_following && m_following->key != m_shownKey)
+            m_following.reset();
+        if (!m_following && m_waitingFollowing && m_waitingFollowing->key == m_shownKey) {
+            m_following = std::move(m_waitingFollowing);
+            m_followingReached = false;
+        }
+        if (followed || m_following)
+            m_tilesStale = true;
+        // Reading flowed into this page: the view goes on from where it was.
+        int flowTo = -1;
+        if (m_flow.active && m_flow.member == member) {
+            m_flow.active = false;
+            flowTo = std::max(0, m_flow.forward ? (followed ? before - oldEnd : 0) : height - m_flow.delta);
+        }
         m_docSize = QSize(width, height);
         m_sizedGeneration = std::max(m_sizedGeneration, generation);
         // The view's place is the old page's until it is moved along: no window is asked for meanwhile.
         m_windowArriving = true;
         updateScrollBars();
-        if (m_windowShiftGeneration.load() == generation && generation == m_docGeneration.load()) {
+        if (flowTo >= 0) {
+            setScrollPosition(flowTo);
+        } else if (m_windowShiftGeneration.load() == generation && generation == m_docGeneration.load()) {
             m_windowShiftGeneration = 0;
             setScrollPosition(scrollPosition() + m_windowShift.load());
         }
         m_windowArriving = false;
+        checkFollowing();
         // A window shown for a place (a link, a match, a saved place) is scrolled
         // there by whoever asked for it; one that followed the reader is checked again.
         WindowSpan span;
@@ -335,7 +366,8 @@ void HtmlWindow::updateScrollBars() {
     const int pageH = m_fixedHeight.load() > 0 ? m_fixedHeight.load() : viewport()->height();
     const int pageW = m_fixedWidth.load() > 0 ? m_fixedWidth.load() : viewport()->width();
     verticalScrollBar()->setPageStep(std::max(1, pageH));
-    verticalScrollBar()->setRange(0, std::max(0, m_docSize.height() - pageH));
+    const int following = m_following ? m_following->height : 0;
+    verticalScrollBar()->setRange(0, std::max(0, m_docSize.height() + following - pageH));
     horizontalScrollBar()->setPageStep(std::max(1, pageW));
     horizontalScrollBar()->setRange(0, std::max(0, m_docSize.width() - pageW));
 }
@@ -406,8 +438,10 @@ QPoint HtmlWindow::toDocument(const QPoint& viewportPoint) const {
 void HtmlWindow::scrollContentsBy(int dx, int dy) {
     // The pixels on screen move along; only the strip scrolled in is painted.
     viewport()->scroll(dx, dy);
-    if (dy != 0)
+    if (dy != 0) {
         checkWindow();
+        checkFollowing();
+    }
 }
 
 size_t HtmlWindow::window_threshold() const {
@@ -440,6 +474,95 @@ void HtmlWindow::wantWindowAtText(long offset) {
         emit windowWanted(-1, offset);
 }
 
+// ---- the following page ------------------------------------------------------------------
+
+std::string HtmlWindow::layoutKey(const std::string& member, int width) const {
+    if (member.empty())
+        return std::string();
+    return member + '\n' + std::to_string(width) + '\n' + std::to_string(get_default_font_size()) + '\n' +
+           std::to_string(std::hash<std::string>()(user_style()));
+}
+
+void HtmlWindow::buildFollowing(const String& address, const String& follows) {
+    // The build measures the layout width as a page load does; the shown page's stays on record.
+    const int shownWidth = m_lastLayoutWidth.load();
+    const int width = client_width();
+    litehtml::document::ptr doc = build_follower(address, 2 * std::max(1, pageSizeHint()));
+    int expected = width;
+    m_lastLayoutWidth.compare_exchange_strong(expected, shownWidth);
+    if (!doc)
+        return;
+    auto page = std::make_shared<FollowingPage>();
+    page->address = address;
+    page->key = layoutKey(URI(follows).member().str(), width);
+    page->height = doc->height();
+    {
+        auto lock = lockDocument();
+        page->list = recordList(doc, false);
+    }
+    page->doc = std::move(doc);
+    TF_LOG(LOG_DEBUG, "following page " << address.str() << ": " << page->height << " px");
+    // Handed over through a slot of the view, not inside the queued call: the
+    // page's fonts are freed through the view, so it must not outlive it.
+    {
+        std::lock_guard<std::mutex> lock(m_arrivedMutex);
+        m_arrivedFollowing = std::move(page);
+    }
+    onWindowThread([this] {
+        std::shared_ptr<FollowingPage> arrived;
+        {
+            std::lock_guard<std::mutex> lock(m_arrivedMutex);
+            arrived = std::move(m_arrivedFollowing);
+        }
+        if (arrived)
+            setFollowing(std::move(arrived));
+    });
+}
+
+void HtmlWindow::setFollowing(std::shared_ptr<FollowingPage> page) {
+    if (page->key.empty() || page->key != m_shownKey || isHomePageShown()) {
+        // Built ahead for a page still on its way (reading flowed back into it).
+        m_waitingFollowing = std::move(page);
+        return;
+    }
+    m_following = std::move(page);
+    m_followingReached = false;
+    m_tilesStale = true;
+    updateScrollBars();
+    viewport()->update();
+    checkFollowing();
+}
+
+void HtmlWindow::checkFollowing() {
+    if (!m_following || m_followingReached || m_windowArriving || scrollPosition() < m_docSize.height())
+        return;
+    m_followingReached = true;
+    emit followingReached(m_following->address);
+}
+
+String HtmlWindow::followingAddress() const {
+    return m_following ? m_following->address : String();
+}
+
+int HtmlWindow::followingTop() const {
+    return m_following ? m_docSize.height() : -1;
+}
+
+int HtmlWindow::pageEndPosition() const {
+    return std::min(maxScrollPosition(), std::max(0, m_docSize.height() - pageSize()));
+}
+
+void HtmlWindow::expectFlow(const String& address, bool forward, int delta) {
+    m_flow.active = true;
+    m_flow.member = URI(address).member().str();
+    m_flow.forward = forward;
+    m_flow.delta = std::max(0, delta);
+}
+
+bool HtmlWindow::flowPending() const {
+    return m_flow.active;
+}
+
 // ---- painting -------------------------------------------------------------------------
 
 QImage HtmlWindow::paintedImage(const QRect& docRect, qreal dpr) {
@@ -458,6 +581,10 @@ void HtmlWindow::paintDocument(QPainter& painter, const QRect& docRect) {
     if (!m_display || m_display->document != m_html.get())
         recordDisplayList();
     replay(painter, *m_display, docRect);
+    // The top of the next chapter, right below this one's end.
+    const int top = m_docSize.height();
+    if (m_following && docRect.bottom() >= top)
+        replay(painter, *m_following->list, docRect.translated(0, -top), false);
 }
 
 void HtmlWindow::paintEvent(QPaintEvent* event) {
@@ -891,6 +1018,13 @@ void HtmlWindow::close() {
         dropTiles();
     else
         m_tilesStale = true;
+    // The book's next chapter goes with it.
+    onWindowThread([this] {
+        m_following.reset();
+        m_waitingFollowing.reset();
+        m_flow = Flow();
+        updateScrollBars();
+    });
 }
 
 // ---- reading style -----------------------------------------------------------------------

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,7 @@ namespace tf {
 class Connector;
 class DisplayList;
 class EmbeddedFonts;
+struct FollowingPage;
 class ImageCache;
 class TextSearch;
 class TileCache;
@@ -212,6 +214,26 @@ public:
     // `offset` (a saved place, a match); nothing comes when it is shown already.
     void wantWindowAtText(long offset);
 
+    // ---- reading that flows on into the next chapter ----------------------------
+
+    // Loader thread: builds the top of the book entry `address` to be painted
+    // below the page of entry address `follows` (FollowingPage) and hands it
+    // to the window thread, where it joins that page (now, or when it is shown).
+    void buildFollowing(const String& address, const String& follows);
+    // The entry painted below the shown page, or "" (window thread).
+    String followingAddress() const;
+    // Page y where it begins (the shown page's height), -1 without one.
+    int followingTop() const;
+    // The scroll position that shows the last screen of the page itself.
+    int pageEndPosition() const;
+    // The next page of entry `address` shown continues the reading: forward,
+    // the view keeps showing what it shows (it was painted below the old page);
+    // backward, the view stands `delta` px above the new page's end, where the
+    // old page now follows it (window thread).
+    void expectFlow(const String& address, bool forward, int delta);
+    // A flow is expected and its page not shown yet.
+    bool flowPending() const;
+
 signals:
     // Load `address` off the window thread (the main window's loadURI).
     void loadRequested(const tf::String& address);
@@ -229,6 +251,9 @@ signals:
     // The wheel turned on past the end (forward) or the start of the page:
     // reading flows into the next or previous chapter. Only sent when received.
     void flowRequested(bool forward);
+    // The top of the view has passed into the following page (followingAddress()):
+    // reading has flowed on, so that page is the one to show. Sent once per page.
+    void followingReached(const tf::String& address);
     // Ctrl+wheel: whole notches, positive for larger text.
     void zoomRequested(int steps);
     // A long chapter laid out a window of pieces at a time: the reader nears
@@ -268,7 +293,14 @@ private:
     QImage paintedImage(const QRect& docRect, qreal dpr);
     // Lets the engine draw the whole shown document into a new display list.
     void recordDisplayList();
-    void replay(QPainter& painter, const DisplayList& list, const QRect& docRect);
+    // What the engine draws for `doc` (the shown document when `shown`); under the document lock.
+    std::unique_ptr<DisplayList> recordList(const litehtml::document::ptr& doc, bool shown);
+    // `marks`: the shown page's marked runs are highlighted (not on a following page).
+    void replay(QPainter& painter, const DisplayList& list, const QRect& docRect, bool marks = true);
+    // The entry and layout a page shown now (or one following `member`) is built for.
+    std::string layoutKey(const std::string& member, int width) const;
+    void setFollowing(std::shared_ptr<FollowingPage> page);
+    void checkFollowing();
     static void applyClip(QPainter& painter, const DisplayList& list, int clip);
     void paintBackground(QPainter& painter, const litehtml::background_paint& bg);
     void paintMarker(QPainter& painter, const litehtml::list_marker& marker, const char* baseurl);
@@ -352,6 +384,20 @@ private:
     std::atomic<int> m_windowShift{0};
     bool m_windowArriving = false; // a page just taken: where the reader goes is still queued
     std::atomic<unsigned> m_windowShiftGeneration{0}; // the page the shift is for
+    // Window thread: the page painted below the shown one, one arrived before
+    // its page, the key of the page shown, and a flow on its way.
+    std::shared_ptr<FollowingPage> m_following;
+    std::shared_ptr<FollowingPage> m_waitingFollowing;
+    std::mutex m_arrivedMutex;
+    std::shared_ptr<FollowingPage> m_arrivedFollowing; // built, on its way to the window thread
+    std::string m_shownKey;
+    bool m_followingReached = false;
+    struct Flow {
+        bool active = false;
+        std::string member;
+        bool forward = true;
+        int delta = 0;
+    } m_flow;
     bool m_pointerCursor = false;
     QSize m_docSize;
     int m_layoutWidth = 0;

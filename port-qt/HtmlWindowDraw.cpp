@@ -351,18 +351,25 @@ void HtmlWindow::del_clip() {
 }
 
 void HtmlWindow::recordDisplayList() {
+    m_display = recordList(m_html, true);
+}
+
+std::unique_ptr<DisplayList> HtmlWindow::recordList(const litehtml::document::ptr& doc, bool shown) {
     auto list = std::make_unique<DisplayList>();
-    list->document = m_html.get();
+    list->document = doc.get();
     m_recording = list.get();
     m_clips.clear();
     // Everything the engine would draw anywhere: the clip is the whole plane.
     constexpr int kFar = 1 << 24;
     const litehtml::position everything(-kFar, -kFar, 2 * kFar, 2 * kFar);
-    draw_document(reinterpret_cast<litehtml::uint_ptr>(list.get()), 0, 0, &everything);
+    if (shown)
+        draw_document(reinterpret_cast<litehtml::uint_ptr>(list.get()), 0, 0, &everything);
+    else
+        doc->draw(reinterpret_cast<litehtml::uint_ptr>(list.get()), 0, 0, &everything);
     m_recording = nullptr;
     m_clips.clear();
     list->finish();
-    m_display = std::move(list);
+    return list;
 }
 
 void HtmlWindow::applyClip(QPainter& painter, const DisplayList& list, int clip) {
@@ -377,7 +384,7 @@ void HtmlWindow::applyClip(QPainter& painter, const DisplayList& list, int clip)
     }
 }
 
-void HtmlWindow::replay(QPainter& painter, const DisplayList& list, const QRect& docRect) {
+void HtmlWindow::replay(QPainter& painter, const DisplayList& list, const QRect& docRect, bool marks) {
     m_paintDpr = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
     painter.save();
     painter.translate(-docRect.topLeft());
@@ -404,7 +411,7 @@ void HtmlWindow::replay(QPainter& painter, const DisplayList& list, const QRect&
             if (!font)
                 break;
             // Recorded at the origin (0, 0): document boxes are drawn boxes.
-            if (isMarkedDrawnRun(item.pos))
+            if (marks && isMarkedDrawnRun(item.pos))
                 painter.fillRect(toRect(item.pos), QColor::fromRgba(kMarkColor));
             if (font != lastFont) {
                 painter.setFont(font->font());

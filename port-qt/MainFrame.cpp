@@ -248,7 +248,11 @@ MainFrame::MainFrame(QWidget* parent) : QMainWindow(parent) {
     connect(view, &HtmlWindow::progressChanged, this, &MainFrame::onProgress);
     connect(view, &HtmlWindow::removeFileRequested, this, &MainFrame::onDeleteEntry);
     connect(view, &HtmlWindow::removeAllRequested, this, &MainFrame::onDeleteAll);
-    connect(view, &HtmlWindow::flowRequested, this, [this](bool forward) { flowOn(forward); });
+    connect(view, &HtmlWindow::flowRequested, this, [this](bool forward) {
+        // A wheel turn's worth of the chapter before comes into sight.
+        flowOn(forward, QApplication::wheelScrollLines() * HtmlWindow::kLineStep);
+    });
+    connect(view, &HtmlWindow::followingReached, this, &MainFrame::flowInto);
     connect(view, &HtmlWindow::windowWanted, this, [this](int y, long text) { requestWindow(y, text); });
     connect(view, &HtmlWindow::zoomRequested, this, [this](int steps) {
         // One reload for the whole turn of the wheel.
@@ -409,7 +413,9 @@ void MainFrame::processKey(QKeyEvent& event) {
             onChapterNext();
         } else {
             view->horizontalScrollBar()->setValue(0);
-            view->setScrollPosition(std::min(y + page, maximum));
+            // Up to the chapter's last screen; on into the next one only from there.
+            const int end = view->pageEndPosition();
+            view->setScrollPosition(std::min(y + page, y < end ? end : maximum));
         }
         return;
     case Qt::Key_Up:
@@ -439,7 +445,7 @@ void MainFrame::processKey(QKeyEvent& event) {
         view->setScrollPosition(0);
         return;
     case Qt::Key_End:
-        view->setScrollPosition(maximum);
+        view->setScrollPosition(view->pageEndPosition());
         return;
     case Qt::Key_F:
         if (ctrl && (event.modifiers() & Qt::ShiftModifier)) {
@@ -553,7 +559,7 @@ void MainFrame::onChapterPrev() {
     stepChapter(false);
 }
 
-void MainFrame::stepChapter(bool forward, bool atEnd) {
+void MainFrame::stepChapter(bool forward, bool atEnd, int flowBack) {
     const bool busy = worker.busy();
     if (!atEnd) {
         view->setScrollPosition(0);
@@ -576,6 +582,11 @@ void MainFrame::stepChapter(bool forward, bool atEnd) {
     LoadRequest request;
     request.address = URI::entryAddress(from.m_protocol, entry);
     request.atEnd = atEnd;
+    if (flowBack >= 0) {
+        // The chapter left goes on below the end of this one, as it stood.
+        request.following = URI::entryAddress(from.m_protocol, from.member().str());
+        view->expectFlow(request.address, false, flowBack);
+    }
     pendingUri = request.address;
     post(request);
 }
@@ -583,19 +594,50 @@ void MainFrame::stepChapter(bool forward, bool atEnd) {
 void MainFrame::pageStep(bool forward) {
     const int y = view->scrollPosition();
     const int maximum = view->maxScrollPosition();
+    // A line of the screen left behind stays in sight.
+    const int step = std::max(HtmlWindow::kLineStep, view->pageSize() - HtmlWindow::kLineStep);
     if (forward ? y < maximum : y > 0) {
-        // A line of the screen left behind stays in sight.
-        const int step = std::max(HtmlWindow::kLineStep, view->pageSize() - HtmlWindow::kLineStep);
         view->setScrollPosition(forward ? std::min(y + step, maximum) : std::max(y - step, 0));
         return;
     }
-    flowOn(forward);
+    flowOn(forward, step);
 }
 
-void MainFrame::flowOn(bool forward) {
-    if (!view->isBookOpen() || view->isHomePageShown())
+void MainFrame::flowOn(bool forward, int delta) {
+    if (!view->isBookOpen() || view->isHomePageShown() || view->flowPending())
         return;
-    stepChapter(forward, !forward);
+    if (!forward) {
+        stepChapter(false, true, delta);
+        return;
+    }
+    // The next chapter stands below the page whole and in sight: it becomes the page.
+    const String next = view->followingAddress();
+    if (!next.empty())
+        flowInto(next);
+    else
+        stepChapter(true);
+}
+
+void MainFrame::flowInto(const String& address) {
+    if (!view->isBookOpen() || view->isHomePageShown() || view->flowPending())
+        return;
+    LoadRequest request;
+    request.address = address;
+    request.flow = true;
+    view->expectFlow(address, true, 0);
+    pendingUri = address;
+    post(request);
+}
+
+void MainFrame::buildFollowing(MainFrame* frame) {
+    HtmlWindow* view = frame->view;
+    URI shown;
+    // A newer load waits: its page gets its own.
+    if (frame->worker.hasPending() || !view->current_uri(shown) || (!shown.is("epub") && !shown.is("fb2")))
+        return;
+    const std::string entry = view->neighbourEntry(shown.member().str(), true);
+    if (!entry.empty())
+        view->buildFollowing(URI::entryAddress(shown.m_protocol, entry), shown.m_uri);
 }
 
 void MainFrame::onGoStart() {
@@ -610,7 +652,7 @@ void MainFrame::onGoEnd() {
     if (!view->isBookOpen())
         return;
     view->horizontalScrollBar()->setValue(0);
-    view->setScrollPosition(view->maxScrollPosition());
+    view->setScrollPosition(view->pageEndPosition());
     view->viewport()->update();
 }
 
@@ -657,6 +699,9 @@ void MainFrame::showPanel(bool shown) {
 void MainFrame::onResizePanel() {
     relayoutTimer->stop();
     view->render(view->client_width());
+    // The next chapter below the page is built again at the new width.
+    if (view->isBookOpen() && !worker.busy())
+        worker.post([this] { buildFollowing(this); });
 }
 
 void MainFrame::onAppAbout() {
@@ -910,14 +955,31 @@ void MainFrame::post(const LoadRequest& request) {
 }
 
 void MainFrame::callThread(MainFrame* frame, const LoadRequest& request) {
+    showPage(frame, request);
+    // The top of the next chapter, to be painted below this one; a page that
+    // reading flowed back into has it already.
+    if (request.following.empty())
+        buildFollowing(frame);
+}
+
+void MainFrame::showPage(MainFrame* frame, const LoadRequest& request) {
     HtmlWindow* view = frame->view;
     DataHelper* library = frame->library.get();
 
     if (request.atEnd) {
+        // The chapter it flows back from first, so that the page arrives with it below.
+        if (!request.following.empty())
+            view->buildFollowing(request.following, request.address);
         // Whole at once, so its end is there to be shown (a long chapter: its
         // last window); the scroll waits for its size.
         view->want_text_offset(std::numeric_limits<long>::max());
-        view->queueTask("scroll.set", String(std::to_string(std::numeric_limits<int>::max() / 2)));
+        if (request.following.empty())
+            view->queueTask("scroll.set", String(std::to_string(std::numeric_limits<int>::max() / 2)));
+        view->load_uri(request.address, false);
+        return;
+    }
+    if (request.flow) {
+        // Its top is on screen already, painted below the chapter before.
         view->load_uri(request.address, false);
         return;
     }

@@ -205,10 +205,15 @@ private:
         bool chosen = false;
         // Shown from its end (reading flowed back into it from the next one).
         bool atEnd = false;
+        // Shown where reading flowed into it (HtmlWindow::expectFlow): whole at once, no restore.
+        bool flow = false;
+        // The page that follows it, built first (reading flowed back from it): "" for none.
+        String following;
     };
 
     // The loader: runs on the worker thread.
     static void callThread(MainFrame* frame, const LoadRequest& request);
+    static void showPage(MainFrame* frame, const LoadRequest& request);
     // Records the open book (chosen by the user from `path`) in the library
     // with its cover thumbnail; on the recorder, after the book's first paint.
     static void recordBook(HtmlWindow* view, DataHelper* library, const String& path);
@@ -221,11 +226,17 @@ private:
 
     void createActions();
     // The next or previous entry of the reading order; `atEnd` shows it from its end.
-    void stepChapter(bool forward, bool atEnd = false);
+    // `flowBack`: reading flows back into the previous one, the view `flowBack` px above its end.
+    void stepChapter(bool forward, bool atEnd = false, int flowBack = -1);
     // A screen on, or back; past the end or the start of a chapter, reading
     // flows into the next one (from its top) or the previous one (from its end).
     void pageStep(bool forward);
-    void flowOn(bool forward);
+    // `delta`: how far back the view goes into the previous chapter from its end.
+    void flowOn(bool forward, int delta);
+    // The top of the view has passed into the next chapter painted below the page.
+    void flowInto(const String& address);
+    // Loader thread: builds the top of the chapter after the one shown, to be painted below it.
+    static void buildFollowing(MainFrame* frame);
     // The view wants the window of its long chapter around page y `y` (or
     // around text offset `text`, when not negative) laid out: one job on the
     // loader at a time, which takes the latest place wanted when it runs.

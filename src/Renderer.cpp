@@ -30,6 +30,8 @@ constexpr size_t kPrefixBudget = 16 * 1024;
 // size from which chapters are windowed, at most), laid out five at a time.
 constexpr size_t kPieceBytes = 24 * 1024;
 constexpr size_t kWindowPieces = 5;
+// A page following the shown one that cannot be cut is built whole up to this size only.
+constexpr size_t kFollowerWhole = 256 * 1024;
 
 } // namespace
 
@@ -297,29 +299,8 @@ void Renderer::load_string(const std::string& html, const String& givenRoot, std
     const int wanted = preview > 0 ? 2 * preview : screen + screen / 4;
     litehtml::document::ptr prefix;
     size_t prefixEnd = 0;
-    if (wanted > 0 && wellFormed && html.size() >= 2 * kPrefixBudget && !PagePrefix::looksAhead(html)) {
-        // The top of a long page from a prefix that lays out at least the
-        // height wanted; a longer one when it falls short.
-        size_t budget = kPrefixBudget;
-        while (!prefix && 2 * budget <= html.size()) {
-            const size_t end = PagePrefix::cut(html, budget);
-            if (end >= html.size())
-                break;
-            litehtml::document::ptr built = build(html.substr(0, end));
-            if (!built || !static_cast<PageBuild*>(built->container())->sheetsSound())
-                break;
-            built->render(client_width());
-            TF_LOG(LOG_DEBUG, "prefix of " << end << " bytes: " << built->height() << " px");
-            if (built->height() >= wanted) {
-                prefix = built;
-                prefixEnd = end;
-                break;
-            }
-            // Short of it: the next try reaches the height by this one's bytes per pixel, with a margin.
-            const double need = 1.25 * wanted * static_cast<double>(end) / std::max(1, built->height());
-            budget = std::max(2 * budget, std::min(4 * budget, static_cast<size_t>(need)));
-        }
-    }
+    if (wanted > 0 && wellFormed)
+        prefix = build_prefix(html, root, userCss, wanted, prefixEnd);
     // A place asked for below the prefix would be shown only after a jump.
     if (prefix && screen > 0 && address && !address->m_hash.empty() &&
         !PagePrefix::holdsId(html, address->m_hash.str(), prefixEnd))
@@ -370,6 +351,62 @@ void Renderer::load_string(const std::string& html, const String& givenRoot, std
     if (!doc)
         return;
     publish(std::move(doc), root, width, height, false, address);
+}
+
+litehtml::document::ptr Renderer::build_follower(const String& address, int height) {
+    const URI uri(address);
+    if (!uri.is("epub") && !uri.is("fb2"))
+        return litehtml::document::ptr();
+    bool openedBook = false;
+    std::string html;
+    const String root = page_content(uri.m_uri, html, openedBook);
+    if (root.empty() || html.empty() || openedBook)
+        return litehtml::document::ptr();
+    const std::string css = user_style();
+    size_t end = 0;
+    litehtml::document::ptr doc;
+    if (is_well_formed(html))
+        doc = build_prefix(html, root, css, std::max(1, height), end);
+    if (!doc) {
+        if (html.size() > kFollowerWhole) {
+            TF_LOG(LOG_INFO, "the page that follows cannot be cut (" << html.size() << " bytes): not shown ahead");
+            return doc;
+        }
+        doc = build_page(html, root, css);
+        if (doc)
+            doc->render(client_width());
+    }
+    return doc;
+}
+
+litehtml::document::ptr Renderer::build_prefix(const std::string& html, const String& root,
+                                               const std::string& userCss, int wanted, size_t& prefixEnd) {
+    litehtml::document::ptr prefix;
+    prefixEnd = 0;
+    if (html.size() < 2 * kPrefixBudget || PagePrefix::looksAhead(html))
+        return prefix;
+    // The top of a long page from a prefix that lays out at least the
+    // height wanted; a longer one when it falls short.
+    size_t budget = kPrefixBudget;
+    while (!prefix && 2 * budget <= html.size()) {
+        const size_t end = PagePrefix::cut(html, budget);
+        if (end >= html.size())
+            break;
+        litehtml::document::ptr built = build_page(html.substr(0, end), root, userCss);
+        if (!built || !static_cast<PageBuild*>(built->container())->sheetsSound())
+            break;
+        built->render(client_width());
+        TF_LOG(LOG_DEBUG, "prefix of " << end << " bytes: " << built->height() << " px");
+        if (built->height() >= wanted) {
+            prefix = built;
+            prefixEnd = end;
+            break;
+        }
+        // Short of it: the next try reaches the height by this one's bytes per pixel, with a margin.
+        const double need = 1.25 * wanted * static_cast<double>(end) / std::max(1, built->height());
+        budget = std::max(2 * budget, std::min(4 * budget, static_cast<size_t>(need)));
+    }
+    return prefix;
 }
 
 litehtml::document::ptr Renderer::build_page(const std::string& text, const String& root, const std::string& userCss) {

@@ -147,6 +147,15 @@ public:
     // saved place); -1 for its top. Any thread; taken by the next page load.
     void want_text_offset(long offset) { m_wantedOffset = offset; }
 
+    // ---- reading that flows on past a chapter's end ----
+    // Loader thread: the top of the book page at `address` (an "epub" or "fb2"
+    // entry), built as a page of its own at the layout width but not shown:
+    // the view paints it below the end of the page shown, so that reading
+    // goes on into it without a break. A long page gives a prefix that lays
+    // out at least `height` px; one that cannot be cut is built only when it
+    // is small. Null when it cannot be built.
+    litehtml::document::ptr build_follower(const String& address, int height);
+
     // The address shown ("" before the first load through load_uri).
     String current_address() const;
     // A copy of the address shown; false (out untouched) before the first load.
@@ -202,6 +211,10 @@ private:
                  std::unique_ptr<URI>& address, std::shared_ptr<Windowed> window = nullptr, int shift = 0,
                  bool placed = true);
     // One build of a page from markup (guards, sheets, the reader's style); null when it fails.
+    // build_prefix: a prefix of a long well-formed page, cut after a block, laid out at
+    // the layout width and reaching at least `wanted` px; null when there is none (`end` its length).
+    litehtml::document::ptr build_prefix(const std::string& html, const String& root, const std::string& userCss,
+                                         int wanted, size_t& end);
     litehtml::document::ptr build_page(const std::string& text, const String& root, const std::string& userCss);
     // Lays out and shows the window of `w` around `piece`; `force` even when it is the one shown.
     // False when it was shown already, or cannot be built (its sheets look ahead).

@@ -65,7 +65,7 @@ bool stepToLongChapter(Session& s, int height) {
         QTest::keyClick(s.view(), Qt::Key_Right, Qt::ControlModifier);
         if (!s.waitSettled())
             return false;
-        if (tf::URI(s.view()->current_address()).is("epub") && s.view()->maxScrollPosition() > height)
+        if (tf::URI(s.view()->current_address()).is("epub") && s.view()->pageEndPosition() > height)
             return true;
     }
     return false;
@@ -298,59 +298,95 @@ void MainFrameTest::readingFlowsOnAcrossChapters() {
     QVERIFY(facts.spine.size() > 4);
     QVERIFY(s.open(path));
     QVERIFY(stepToLongChapter(s, 3 * s.view()->pageSize()));
-    const tf::String first = s.view()->current_address();
+    tf::HtmlWindow* view = s.view();
+    const tf::String first = view->current_address();
     size_t index = 0;
     while (index < facts.spine.size() && test::epubAddress(facts.spine[index].first) != first)
         ++index;
     QVERIFY(index + 1 < facts.spine.size() && index > 0);
     const tf::String next = test::epubAddress(facts.spine[index + 1].first);
+    const int page = view->pageSize();
+    const int step = page - tf::HtmlWindow::kLineStep;
+    auto screen = [view] { return view->viewport()->grab().toImage(); };
 
-    // PageDown goes a screen on, keeping a line in sight, until the chapter's end...
-    const int maximum = s.view()->maxScrollPosition();
+    // The next chapter's top is painted below this one's end, and the scroll range reaches into it.
+    QVERIFY(waitFor([&] { return view->followingAddress() == next; }));
+    const int end = view->followingTop();
+    QCOMPARE(end, view->documentSize().height());
+    QCOMPARE(view->pageEndPosition(), end - page);
+    QVERIFY(view->maxScrollPosition() > end);
+
+    // PageDown goes a screen on, keeping a line in sight, through the chapter
+    // and on into the next without a break: the press that takes the top of
+    // the view past the end shows what it would show, and that chapter
+    // becomes the page, shown from where the view stands in it.
     int presses = 0;
-    int last = s.view()->scrollPosition();
-    while (s.view()->scrollPosition() < maximum && presses < 500) {
-        key(s.view(), Qt::Key_PageDown);
-        QVERIFY(s.view()->scrollPosition() > last);
-        QVERIFY(s.view()->scrollPosition() - last < s.view()->pageSize());
-        last = s.view()->scrollPosition();
+    int y = view->scrollPosition();
+    while (y + step < end && presses < 500) {
+        key(view, Qt::Key_PageDown);
+        QCOMPARE(view->scrollPosition(), y + step);
+        y += step;
         ++presses;
     }
     QVERIFY(presses >= 3);
-    QVERIFY(s.waitSettled());
-    QCOMPARE(s.view()->current_address(), first);
-    // ... and on from there into the next chapter, from its top.
-    key(s.view(), Qt::Key_PageDown);
+    QCOMPARE(view->current_address(), first);
+    key(view, Qt::Key_PageDown);
+    QCOMPARE(view->scrollPosition(), y + step);
+    const QImage crossing = screen();
     QVERIFY(s.waitAddress(next));
-    QCOMPARE(s.view()->scrollPosition(), 0);
-    // PageUp at the top flows back into the chapter before, shown from its end.
-    key(s.view(), Qt::Key_PageUp);
-    QVERIFY(s.waitAddress(first));
-    QTRY_COMPARE(s.view()->scrollPosition(), s.view()->maxScrollPosition());
-    QVERIFY(s.view()->scrollPosition() > 0);
-    // Shift+Space goes back a screen; Space forward again.
-    key(s.view(), Qt::Key_Space, Qt::ShiftModifier);
-    QVERIFY(s.view()->scrollPosition() < s.view()->maxScrollPosition());
-    key(s.view(), Qt::Key_Space);
-    QCOMPARE(s.view()->scrollPosition(), s.view()->maxScrollPosition());
+    QCOMPARE(view->scrollPosition(), y + step - end);
+    QCOMPARE(screen(), crossing);
+    // The chapter at the top of the view is the one the window names.
+    QCOMPARE(view->current_address(), next);
 
-    // The wheel: the turn that reaches the end does not flow on, turning on does.
-    auto wheel = [&s](int delta) {
+    // PageUp at the top flows back: the chapter before, its end a screen up,
+    // with the line that was on top still in sight below it.
+    view->setScrollPosition(0);
+    const QImage top = screen();
+    key(view, Qt::Key_PageUp);
+    QVERIFY(s.waitAddress(first));
+    QCOMPARE(view->followingAddress(), next);
+    QCOMPARE(view->scrollPosition(), view->followingTop() - step);
+    const QImage back = screen();
+    QCOMPARE(back.copy(0, step, back.width(), page - step), top.copy(0, 0, top.width(), page - step));
+
+    // The wheel scrolls on into the next chapter the same way, and back.
+    auto wheel = [view](int delta) {
         const QPointF at(100, 100);
-        QWheelEvent event(at, s.view()->viewport()->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton,
+        QWheelEvent event(at, view->viewport()->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton,
                           Qt::NoModifier, Qt::NoScrollPhase, false);
-        QCoreApplication::sendEvent(s.view()->viewport(), &event);
+        QCoreApplication::sendEvent(view->viewport(), &event);
     };
-    wheel(-120);
-    QVERIFY(s.waitSettled());
-    QCOMPARE(s.view()->current_address(), first);
-    wheel(-120);
+    const int before = view->scrollPosition();
+    int turns = 0;
+    while (view->scrollPosition() < view->followingTop() && turns < 100) {
+        wheel(-120);
+        ++turns;
+    }
+    QVERIFY(view->scrollPosition() > before);
+    const int past = view->scrollPosition() - view->followingTop();
+    QVERIFY(past >= 0);
     QVERIFY(s.waitAddress(next));
-    QCOMPARE(s.view()->scrollPosition(), 0);
+    QCOMPARE(view->scrollPosition(), past);
+    // At the top, the turn that reaches it stays; the next one flows back a turn's worth.
+    while (view->scrollPosition() > 0)
+        wheel(120);
+    QCOMPARE(view->current_address(), next);
     wheel(120);
     wheel(120);
     QVERIFY(s.waitAddress(first));
-    QTRY_COMPARE(s.view()->scrollPosition(), s.view()->maxScrollPosition());
+    QCOMPARE(view->scrollPosition(),
+             view->followingTop() - QApplication::wheelScrollLines() * tf::HtmlWindow::kLineStep);
+
+    // The place saved is in the chapter at the top of the view.
+    key(view, Qt::Key_PageDown);
+    key(view, Qt::Key_PageDown);
+    QVERIFY(s.waitAddress(next));
+    s.frame->action(tf::MainFrame::CMD_FILE_CLOSE)->trigger();
+    tf::String saved;
+    int position = 0, zoom = 0;
+    QVERIFY(s.frame->getLibrary()->fetchReadState(tf::String(path), saved, position, zoom));
+    QCOMPARE(saved, next);
 }
 
 void MainFrameTest::zoomKeysStayWithinLimits() {
@@ -406,7 +442,7 @@ void MainFrameTest::closeSavesAndReopenRestores() {
     const tf::String chapter = s.view()->current_address();
     QVERIFY(tf::URI(chapter).is("epub"));
     QCOMPARE(s.view()->get_default_font_size(), 24);
-    QVERIFY(s.view()->maxScrollPosition() > 1300);
+    QVERIFY(s.view()->pageEndPosition() > 1300);
     s.view()->setScrollPosition(1200);
 
     s.frame->action(tf::MainFrame::CMD_FILE_CLOSE)->trigger();
@@ -831,7 +867,9 @@ void MainFrameTest::pageKeysScrollWithinTheChapter() {
     QVERIFY(stepToLongChapter(s, 3 * s.view()->pageSize()));
     tf::HtmlWindow* view = s.view();
     const int page = view->pageSize();
-    const int maximum = view->maxScrollPosition();
+    // The chapter's last screen (the next chapter's top is painted below it).
+    const int maximum = view->pageEndPosition();
+    QVERIFY(maximum < view->maxScrollPosition());
 
     view->setScrollPosition(30);
     key(view, Qt::Key_Left);
