@@ -312,7 +312,10 @@ void HtmlWindow::on_document_size(int width, int height) {
         if (m_flow.active && m_flow.member == member) {
             m_flow.active = false;
             flowTo = std::max(0, m_flow.forward ? (followed ? before - oldEnd : 0) : height - m_flow.delta);
+        } else if (member != m_shownMember) {
+            m_flow.active = false; // another page took its place
         }
+        m_shownMember = member;
         m_docSize = QSize(width, height);
         m_sizedGeneration = std::max(m_sizedGeneration, generation);
         // The view's place is the old page's until it is moved along: no window is asked for meanwhile.
@@ -561,6 +564,11 @@ void HtmlWindow::expectFlow(const String& address, bool forward, int delta) {
 
 bool HtmlWindow::flowPending() const {
     return m_flow.active;
+}
+
+void HtmlWindow::cancelFlow(const String& address) {
+    if (address.empty() || URI(address).member().str() == m_flow.member)
+        m_flow.active = false;
 }
 
 // ---- painting -------------------------------------------------------------------------
@@ -1023,6 +1031,7 @@ void HtmlWindow::close() {
         m_following.reset();
         m_waitingFollowing.reset();
         m_flow = Flow();
+        m_shownMember.clear();
         updateScrollBars();
     });
 }

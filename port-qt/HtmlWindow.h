@@ -233,6 +233,9 @@ public:
     void expectFlow(const String& address, bool forward, int delta);
     // A flow is expected and its page not shown yet.
     bool flowPending() const;
+    // The flow expected (into `address`, when not "") will not come: another
+    // load took its place, or it failed.
+    void cancelFlow(const String& address = String());
 
 signals:
     // Load `address` off the window thread (the main window's loadURI).
@@ -391,6 +394,7 @@ private:
     std::mutex m_arrivedMutex;
     std::shared_ptr<FollowingPage> m_arrivedFollowing; // built, on its way to the window thread
     std::string m_shownKey;
+    std::string m_shownMember;
     bool m_followingReached = false;
     struct Flow {
         bool active = false;

@@ -949,6 +949,9 @@ void MainFrame::requestWindow(int y, long text) {
 }
 
 void MainFrame::post(const LoadRequest& request) {
+    // Any other load takes the place of a flow still on its way.
+    if (!request.flow && request.following.empty())
+        view->cancelFlow();
     worker.post([this, request] { callThread(this, request); });
     // A window job still waiting was replaced by this load: the next scroll asks again.
     windowJob = false;
@@ -956,6 +959,10 @@ void MainFrame::post(const LoadRequest& request) {
 
 void MainFrame::callThread(MainFrame* frame, const LoadRequest& request) {
     showPage(frame, request);
+    // A flow whose page could not be shown is not waited for.
+    if ((request.flow || !request.following.empty()) &&
+        URI(frame->view->current_address()).member() != URI(request.address).member())
+        frame->postToWindow([frame, address = request.address] { frame->view->cancelFlow(address); });
     // The top of the next chapter, to be painted below this one; a page that
     // reading flowed back into has it already.
     if (request.following.empty())

@@ -81,6 +81,10 @@ bool openLong(Session& s) {
     return waitFor([&] { return s.settled() && s.view()->current_address() == address; });
 }
 
+void key(QWidget* target, Qt::Key k) {
+    QTest::keyClick(target, k);
+}
+
 // Follows a link to paragraph n of the chapter shown.
 bool jumpTo(Session& s, int n) {
     s.frame->loadURI(test::epubAddress("OEBPS/long.xhtml#p" + std::to_string(n)));
@@ -97,6 +101,7 @@ private slots:
     void selectionAcrossTwoPieces();
     void pageSearchGoesThroughTheWholeChapter();
     void aChapterStepIsNotLostToAWindow();
+    void readingFlowsIntoItAndBackOutOfIt();
 };
 
 void LongChapterTest::readsThroughToTheEndAndBack() {
@@ -275,6 +280,53 @@ void LongChapterTest::aChapterStepIsNotLostToAWindow() {
         view->setScrollPosition(view->maxScrollPosition() / 3);
         QVERIFY(waitFor([&] { return s.settled() && !visible(view).empty(); }));
     }
+}
+
+void LongChapterTest::readingFlowsIntoItAndBackOutOfIt() {
+    TempDir dir;
+    Session s;
+    QVERIFY(s.open(writeBook(dir)));
+    tf::HtmlWindow* view = s.view();
+    const tf::String one = test::epubAddress("OEBPS/one.xhtml");
+    const tf::String longOne = test::epubAddress("OEBPS/long.xhtml");
+    const tf::String three = test::epubAddress("OEBPS/three.xhtml");
+    s.frame->loadURI(one);
+    QVERIFY(s.waitAddress(one));
+
+    // The long chapter's top stands below the short one: PageDown scrolls on into it.
+    QVERIFY(waitFor([&] { return view->followingAddress() == longOne; }));
+    QVERIFY(s.waitSettled()); // the scroll bar it brings is shown
+    const int end = view->followingTop();
+    key(view, Qt::Key_PageDown);
+    const int y = view->scrollPosition();
+    QVERIFY(y > end);
+    const QImage crossing = view->viewport()->grab().toImage();
+    QVERIFY(s.waitAddress(longOne));
+    tf::Renderer::WindowSpan span;
+    QVERIFY(view->window_span(span));
+    QVERIFY(!span.above);
+    QCOMPARE(view->scrollPosition(), y - end);
+    QCOMPARE(view->viewport()->grab().toImage(), crossing);
+    QVERIFY(!visible(view).empty());
+
+    // Its end, with the closing chapter below it.
+    s.frame->onGoEnd();
+    QVERIFY(waitFor([&] { return s.settled() && onScreen(view, kParagraphs - 1); }));
+    QVERIFY(waitFor([&] { return view->followingAddress() == three; }));
+    // On into the closing chapter, and back out of it into the long one's end.
+    for (int i = 0; i < 4 && view->current_address() == longOne; ++i) {
+        key(view, Qt::Key_PageDown);
+        QVERIFY(s.waitSettled());
+    }
+    QCOMPARE(view->current_address(), three);
+    view->setScrollPosition(0);
+    key(view, Qt::Key_PageUp);
+    QVERIFY(s.waitAddress(longOne));
+    QCOMPARE(view->followingAddress(), three);
+    QCOMPARE(view->scrollPosition(), view->followingTop() - (view->pageSize() - tf::HtmlWindow::kLineStep));
+    QVERIFY(view->window_span(span));
+    QVERIFY(span.above && !span.below);
+    QVERIFY(waitFor([&] { return s.settled() && onScreen(view, kParagraphs - 1); }));
 }
 
 QTEST_MAIN(LongChapterTest)
