@@ -1,7 +1,5 @@
 #include "HtmlWindow.h"
 
-#include "FollowingPage.h"
-
 #include <QAction>
 #include <QClipboard>
 #include <QDesktopServices>

@@ -2,7 +2,8 @@
 // asking for the largest chapter of the corpus (2 MB of XHTML with MathML) to
 // its first paint, against a small chapter of the same book asked for the same
 // way (the reference); then one wheel step (3 lines) at a time from its top to
-// its end, each step timed; and the process's peak resident memory.
+// its end, each step timed; the process's peak resident memory; then on
+// across its end into the next chapter.
 //
 //   bench_long_chapter [RUNS [BOOK [ENTRY [SMALL_ENTRY]]]]   (QT_QPA_PLATFORM=offscreen)
 
@@ -10,6 +11,7 @@
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QFileInfo>
+#include <QImage>
 #include <QScrollBar>
 
 #include <cstdio>
@@ -67,7 +69,8 @@ Steps scrollThrough(tf::MainFrame& frame) {
     while (stuck < 25) {
         const int before = view->scrollPosition();
         timer.start();
-        view->setScrollPosition(before + step);
+        // This chapter only: the next one's top is painted below its end.
+        view->setScrollPosition(std::min(before + step, std::max(before, view->pageEndPosition())));
         QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
         steps.ms.push_back(timer.nsecsElapsed() / 1e6);
         // A reader's pace, not the machine's: what the loader builds meanwhile
@@ -90,6 +93,42 @@ Steps scrollThrough(tf::MainFrame& frame) {
         }
     }
     return steps;
+}
+
+// Wheel steps on from the chapter's end into the next chapter, painted below
+// it: each step timed, and the time from the step that takes the top of the
+// view past the end until that chapter is the page shown.
+struct Crossing {
+    std::vector<double> ms;
+    double becamePage = -1;
+    bool sameScreen = false; // what the crossing step showed stayed on screen
+};
+
+Crossing scrollAcross(tf::MainFrame& frame) {
+    tf::HtmlWindow* view = frame.getView();
+    Crossing out;
+    const int step = 3 * view->verticalScrollBar()->singleStep();
+    const tf::String first = view->current_address();
+    if (!bench::PaintWatch::spin([view] { return !view->followingAddress().empty(); }, 30000))
+        return out;
+    QElapsedTimer timer, crossed;
+    QImage atCrossing;
+    for (int i = 0; i < 200 && view->current_address() == first; ++i) {
+        const int before = view->scrollPosition();
+        timer.start();
+        view->setScrollPosition(before + step);
+        QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        out.ms.push_back(timer.nsecsElapsed() / 1e6);
+        if (view->flowPending() && !crossed.isValid()) {
+            crossed.start();
+            atCrossing = view->viewport()->grab().toImage();
+            bench::PaintWatch::spin([view, &first] { return view->current_address() != first; }, 30000);
+            out.becamePage = crossed.nsecsElapsed() / 1e6;
+            QApplication::processEvents();
+            out.sameScreen = view->viewport()->grab().toImage() == atCrossing;
+        }
+    }
+    return out;
 }
 
 } // namespace
@@ -150,5 +189,10 @@ int main(int argc, char** argv) {
                 frame.getView()->documentSize().height());
     std::printf("%-46s %9.0f MB   (book open, before the chapter: %.0f MB; at the end: %.0f MB)\n",
                 "peak resident memory of the process", bench::memoryMb("VmHWM"), baseMb, bench::memoryMb("VmRSS"));
+    const Crossing across = scrollAcross(frame);
+    std::printf("%-46s %9zu steps   max %.2f ms   next chapter the page %.1f ms after the crossing; screen %s\n",
+                "on into the next chapter, wheel steps", across.ms.size(),
+                across.ms.empty() ? 0.0 : *std::max_element(across.ms.begin(), across.ms.end()), across.becamePage,
+                across.sameScreen ? "unchanged" : "CHANGED");
     return 0;
 }
