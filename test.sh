@@ -23,7 +23,15 @@ run_build() {
   cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
   cmake --build "$dir" -j"$jobs"
   echo "== $dir: tests"
-  (cd "$dir" && ctest --output-on-failure -j"$jobs")
+  local status=0
+  (cd "$dir" && ctest --output-on-failure -j"$jobs") || status=$?
+  if [ "$status" -ne 0 ]; then
+    # The failing checks again, last, where a short tail of the output shows them.
+    echo "== $dir: failed checks"
+    grep -E 'FAIL!|Loc: \[|\[  FAILED  \]|: Failure$|ERROR: AddressSanitizer|runtime error:' \
+      "$dir/Testing/Temporary/LastTest.log" | tail -40 || true
+    exit "$status"
+  fi
 }
 
 run_build build
