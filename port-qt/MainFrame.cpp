@@ -632,8 +632,13 @@ void MainFrame::flowInto(const String& address) {
 void MainFrame::buildFollowing(MainFrame* frame) {
     HtmlWindow* view = frame->view;
     URI shown;
-    // A newer load waits: its page gets its own.
-    if (frame->worker.hasPending() || !view->current_uri(shown) || (!shown.is("epub") && !shown.is("fb2")))
+    frame->followingOwed = false;
+    // A newer job waits: a load gives its page its own, a window job builds this one.
+    if (frame->worker.hasPending()) {
+        frame->followingOwed = true;
+        return;
+    }
+    if (!view->current_uri(shown) || (!shown.is("epub") && !shown.is("fb2")))
         return;
     const std::string entry = view->neighbourEntry(shown.member().str(), true);
     if (!entry.empty())
@@ -945,6 +950,8 @@ void MainFrame::requestWindow(int y, long text) {
             view->move_window_to_text(offset);
         else
             view->move_window(windowY.load());
+        if (followingOwed)
+            buildFollowing(this);
     });
 }
 

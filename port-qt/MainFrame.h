@@ -306,6 +306,8 @@ private:
     std::atomic<int> windowY{0};
     std::atomic<long> windowText{-1};
     std::atomic<bool> windowJob{false};
+    // The next chapter's top was not built for the page shown (a job waited): a window job builds it.
+    std::atomic<bool> followingOwed{false};
     // The page search's match in a long chapter.
     struct {
         bool valid = false;
