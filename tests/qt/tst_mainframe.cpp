@@ -390,10 +390,20 @@ void MainFrameTest::readingFlowsOnAcrossChapters() {
     QCOMPARE(view->scrollPosition(),
              view->followingTop() - QApplication::wheelScrollLines() * tf::HtmlWindow::kLineStep);
 
-    // The place saved is in the chapter at the top of the view.
-    key(view, Qt::Key_PageDown);
-    key(view, Qt::Key_PageDown);
+    // At a new width the next chapter's top is built again at that width: crossing still shows no break.
+    const QSize frameSize = s.frame->size();
+    const int wide = view->documentSize().width();
+    s.frame->resize(frameSize.width() - 160, frameSize.height());
+    QVERIFY(waitFor([&] { return s.settled() && view->documentSize().width() < wide; }));
+    QVERIFY(waitFor([&] { return s.settled() && view->followingAddress() == next; }));
+    view->setScrollPosition(view->followingTop() + 5);
+    QCOMPARE(view->current_address(), first);
+    const QImage narrow = screen();
     QVERIFY(s.waitAddress(next));
+    QCOMPARE(view->scrollPosition(), 5);
+    QCOMPARE(screen(), narrow);
+
+    // The place saved is in the chapter at the top of the view.
     s.frame->action(tf::MainFrame::CMD_FILE_CLOSE)->trigger();
     tf::String saved;
     int position = 0, zoom = 0;
