@@ -228,8 +228,8 @@ private:
     // The next or previous entry of the reading order; `atEnd` shows it from its end.
     // `flowBack`: reading flows back into the previous one, the view `flowBack` px above its end.
     void stepChapter(bool forward, bool atEnd = false, int flowBack = -1);
-    // A screen on, or back; past the end or the start of a chapter, reading
-    // flows into the next one (from its top) or the previous one (from its end).
+    // A screen on, or back, keeping a line in sight: on into the next chapter
+    // painted below the page, and before the start back into the previous one.
     void pageStep(bool forward);
     // `delta`: how far back the view goes into the previous chapter from its end.
     void flowOn(bool forward, int delta);

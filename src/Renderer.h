@@ -211,11 +211,11 @@ private:
                  std::unique_ptr<URI>& address, std::shared_ptr<Windowed> window = nullptr, int shift = 0,
                  bool placed = true);
     // One build of a page from markup (guards, sheets, the reader's style); null when it fails.
-    // build_prefix: a prefix of a long well-formed page, cut after a block, laid out at
-    // the layout width and reaching at least `wanted` px; null when there is none (`end` its length).
+    litehtml::document::ptr build_page(const std::string& text, const String& root, const std::string& userCss);
+    // A prefix of a long well-formed page, cut after a block, laid out at the layout width and
+    // reaching at least `wanted` px; null when there is none. `end` receives its length.
     litehtml::document::ptr build_prefix(const std::string& html, const String& root, const std::string& userCss,
                                          int wanted, size_t& end);
-    litehtml::document::ptr build_page(const std::string& text, const String& root, const std::string& userCss);
     // Lays out and shows the window of `w` around `piece`; `force` even when it is the one shown.
     // False when it was shown already, or cannot be built (its sheets look ahead).
     // `placed`: for a place asked for, not for where the view is scrolled (WindowSpan::placed).
