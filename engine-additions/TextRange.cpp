@@ -1,8 +1,21 @@
 #include "engine-additions/TextRange.h"
 
+#include <algorithm>
+#include <climits>
 #include <utility>
 
 namespace tf {
+
+namespace {
+
+// A page may place boxes near the ends of the engine's int coordinates (a
+// margin of two billion pixels): offsets summed down the tree stay at the end.
+int offset(int a, int b) {
+    const long long sum = static_cast<long long>(a) + b;
+    return static_cast<int>(std::clamp<long long>(sum, INT_MIN, INT_MAX));
+}
+
+} // namespace
 
 void create_range(const litehtml::element::ptr& el, text_range_t& ranges, int x, int y) {
     if (!el)
@@ -24,7 +37,8 @@ void create_range(const litehtml::element::ptr& el, text_range_t& ranges, int x,
             continue;
         const litehtml::position& own = item.el->get_position();
         if (item.el->get_display() == litehtml::display_inline_text) {
-            ranges.emplace_back(item.el, litehtml::position(item.x + own.x, item.y + own.y, own.width, own.height));
+            ranges.emplace_back(item.el,
+                                litehtml::position(offset(item.x, own.x), offset(item.y, own.y), own.width, own.height));
             continue;
         }
         const size_t count = item.el->get_children_count();
@@ -32,7 +46,7 @@ void create_range(const litehtml::element::ptr& el, text_range_t& ranges, int x,
         for (size_t i = count; i-- > 0;) {
             auto child = item.el->get_child(static_cast<int>(i));
             if (child)
-                stack.push_back({std::move(child), item.x + own.x, item.y + own.y});
+                stack.push_back({std::move(child), offset(item.x, own.x), offset(item.y, own.y)});
         }
     }
 }
