@@ -997,6 +997,14 @@ void MainFrame::showPage(MainFrame* frame, const LoadRequest& request) {
         view->load_uri(request.address, false);
         return;
     }
+    if (request.refresh && (view->bookType() == "epub" || view->bookType() == "fb2")) {
+        // The cover page of the open book at a new size or zoom: built from
+        // the book as it is open. Opening the file anew would announce it as
+        // a new book, and the window would start over its contents, its
+        // place and a whole-book search under way.
+        view->showCoverPage();
+        return;
+    }
 
     if (!view->load_uri(request.address)) {
         if (request.chosen && !view->isBookOpen()) {

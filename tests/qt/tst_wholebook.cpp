@@ -114,6 +114,13 @@ void WholeBookTest::resultsPanelAndF3StepAcrossChapters() {
     for (size_t i = 1; i < hits.size(); ++i)
         QVERIFY(hits[i].entry > hits[i - 1].entry || hits[i].offset > hits[i - 1].offset);
 
+    // The cover page built again at a new width keeps the book as it is open: the results stay.
+    const int coverWidth = s.view()->documentSize().width();
+    s.frame->resize(s.frame->width() - 120, s.frame->height());
+    QVERIFY(waitFor([&] { return s.settled() && s.view()->documentSize().width() < coverWidth; }));
+    QCOMPARE(search->hits().size(), expected);
+    QCOMPARE(search->panel()->count(), static_cast<int>(expected));
+
     // F3 goes through every match; each one marked is exactly its occurrence:
     // as many "rabbit"s before it on the page as matches before it in its chapter.
     size_t chaptersVisited = 0;
